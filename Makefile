@@ -1,0 +1,30 @@
+# `make test` and `make demo` are the whole set-up on a fresh Debian machine.
+JOBS ?= $(shell nproc)
+
+.PHONY: all setup build build-asan test demo bench clean
+
+all: build
+
+setup:
+	@scripts/setup
+
+build: setup
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build build -j $(JOBS)
+
+build-asan: setup
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON >/dev/null
+	cmake --build build-asan -j $(JOBS)
+
+test: build build-asan
+	cd build && ctest --output-on-failure -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	scripts/demo
+
+bench: build
+	bench/run
+
+clean:
+	rm -rf build build-asan demo

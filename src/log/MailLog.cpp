@@ -1,0 +1,51 @@
+#include "log/MailLog.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "base/Error.h"
+#include "base/FileDescriptor.h"
+#include "base/TextCodec.h"
+
+namespace quorvel {
+
+namespace {
+
+std::string LocalTimestamp(std::chrono::system_clock::time_point when) {
+    std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S", &local);
+    return text;
+}
+
+}  // namespace
+
+MailLog::MailLog(std::filesystem::path appFolder, const Clock& clock)
+    : path_(std::move(appFolder) / "mail.log"), clock_(clock) {}
+
+void MailLog::WriteLog(std::string_view text) const {
+    std::string entry = LocalTimestamp(clock_.Now()) + " - " + std::string(text) + "\r\n";
+    std::string bytes = TextCodec::ForLocale().FromUtf8(entry);
+
+    FileDescriptor file(::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (file.Get() < 0) throw SystemError("cannot open " + path_.string());
+    // One write of the whole entry: with O_APPEND a concurrent reader never sees half a line.
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(file.Get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw SystemError("cannot write " + path_.string());
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(file.Release()) != 0) throw SystemError("cannot write " + path_.string());
+}
+
+}  // namespace quorvel

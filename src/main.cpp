@@ -1,0 +1,6 @@
+#include <clocale>
+
+int main() {
+    std::setlocale(LC_ALL, "");
+    return 0;
+}

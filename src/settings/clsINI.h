@@ -1,0 +1,39 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+// Named values of one profile file (options.ini), read by the rules of the Windows profile
+// reader: section and key names match without regard to case, blanks around names and values are
+// dropped, a value in matching single or double quotes comes back without them, and a value is
+// cut to 254 bytes of the file's text (never inside a character). A missing file, section or key
+// reads as an empty string. Also: lines starting with ";" are comments, lines without "=" are
+// skipped, CR LF, LF and CR all end a line, a UTF-8 byte-order mark is skipped, and the first
+// occurrence of a section or of a key wins.
+class clsINI {
+public:
+    static constexpr std::size_t kValueLimit = 254;
+
+    const std::filesystem::path& FileName() const { return fileName_; }
+    void FileName(std::filesystem::path FName) { fileName_ = std::move(FName); }
+
+    // An empty Section means the section of the previous call, or "Main" on the first; the
+    // section actually used is written back into Section and remembered.
+    std::string ReadINI(const std::string& KeyName, std::string& Section);
+    std::string ReadINI(const std::string& KeyName, const std::string& Section);
+
+    // Replaces the key in its section, or adds it (and the section); creates the file when
+    // missing. The same section default as ReadINI. Throws Error when the file cannot be written.
+    void SaveINI(std::string_view KeyValue, const std::string& KeyName, std::string& Section);
+
+private:
+    std::string UseSection(std::string& Section);
+
+    std::filesystem::path fileName_;
+    std::string rememberedSection_;
+};
+
+}  // namespace quorvel

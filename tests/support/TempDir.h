@@ -1,0 +1,44 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace quorvel::testing {
+
+// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Writes `content` to `path` as it stands (bytes), creating the parent folders.
+void WriteFile(const std::filesystem::path& path, std::string_view content);
+
+// The bytes of a file, or "" when it does not exist.
+std::string ReadFile(const std::filesystem::path& path);
+
+// Switches LC_ALL to `name` for the scope; Active() is false when the machine lacks the locale.
+class ScopedLocale {
+public:
+    explicit ScopedLocale(const char* name);
+    ~ScopedLocale();
+    ScopedLocale(const ScopedLocale&) = delete;
+    ScopedLocale& operator=(const ScopedLocale&) = delete;
+    bool Active() const { return active_; }
+
+private:
+    std::string previous_;
+    bool active_;
+};
+
+}  // namespace quorvel::testing

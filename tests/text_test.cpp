@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include "base/Error.h"
+#include "base/NumericText.h"
+#include "base/TextCodec.h"
+#include "support/TempDir.h"
+
+namespace quorvel {
+namespace {
+
+const std::string kRussian = "Не задан e-mail";
+const std::string kRussianCp1251 = "\xCD\xE5 \xE7\xE0\xE4\xE0\xED e-mail";
+
+TEST(TextCodec, Windows1251RoundTrip) {
+    TextCodec codec("CP1251");
+    EXPECT_FALSE(codec.IsUtf8());
+    EXPECT_EQ(codec.FromUtf8(kRussian), kRussianCp1251);
+    EXPECT_EQ(codec.ToUtf8(kRussianCp1251), kRussian);
+}
+
+TEST(TextCodec, UnconvertibleBytesAreReplacedAndTheRestKept) {
+    // 0x98 has no character in Windows-1251; a broken UTF-8 sequence in the middle of a line.
+    EXPECT_EQ(TextCodec("CP1251").ToUtf8("a\x98z"), "a\xEF\xBF\xBDz");
+    EXPECT_EQ(TextCodec("UTF-8").ToUtf8("a\xD0z"), "a\xEF\xBF\xBDz");
+    // A character that Windows-1251 cannot hold is written as '?'.
+    EXPECT_EQ(TextCodec("CP1251").FromUtf8("x\xE2\x82\xACy"), "x\x88y");  // the euro sign exists
+    EXPECT_EQ(TextCodec("CP1251").FromUtf8("x\xE4\xB8\xADy"), "x?y");
+}
+
+TEST(TextCodec, CutNeverSplitsAUtf8Character) {
+    TextCodec utf8("UTF-8");
+    EXPECT_EQ(utf8.CutToBytes("abcd", 10), "abcd");
+    EXPECT_EQ(utf8.CutToBytes("ab\xD0\x96", 3), "ab");
+    EXPECT_EQ(utf8.CutToBytes("ab\xD0\x96", 4), "ab\xD0\x96");
+    EXPECT_EQ(TextCodec("CP1251").CutToBytes(kRussianCp1251, 3), "\xCD\xE5 ");
+}
+
+TEST(TextCodec, LocaleCharsetIsFollowed) {
+    {
+        testing::ScopedLocale c("C");
+        EXPECT_TRUE(TextCodec::ForLocale().IsUtf8()) << "the C locale counts as UTF-8";
+    }
+    testing::ScopedLocale cp1251("ru_RU.CP1251");
+    if (!cp1251.Active()) GTEST_SKIP() << "the ru_RU.CP1251 locale is not generated on this machine";
+    EXPECT_EQ(TextCodec::ForLocale().FromUtf8(kRussian), kRussianCp1251);
+}
+
+TEST(NumericText, ConvertsLikeTheRuntime) {
+    EXPECT_EQ(ToInteger16("300"), 300);
+    EXPECT_EQ(ToInteger16("  1000 "), 1000);
+    EXPECT_EQ(ToInteger16("+7"), 7);
+    EXPECT_EQ(ToInteger16("-5"), -5);
+    EXPECT_EQ(ToInteger16("2.5"), 2);
+    EXPECT_EQ(ToInteger16("3.5"), 4);
+    EXPECT_EQ(ToInteger16("2.51"), 3);
+    EXPECT_EQ(ToInteger16("-2.5"), -2);
+    EXPECT_EQ(ToInteger16(".5"), 0);
+    EXPECT_EQ(ToInteger16("32767"), 32767);
+    EXPECT_EQ(ToInteger16("-32768"), -32768);
+}
+
+TEST(NumericText, RefusesWhatIsNotA16BitNumber) {
+    for (const char* text : {"", "  ", "abc", "12abc", "1 2", "--1", "."}) {
+        try {
+            ToInteger16(text);
+            ADD_FAILURE() << "accepted \"" << text << "\"";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.Number(), EINVAL) << text;
+        }
+    }
+    for (const char* text : {"32768", "40000", "-32769", "32767.5", "99999999999999999999"}) {
+        try {
+            ToInteger16(text);
+            ADD_FAILURE() << "accepted \"" << text << "\"";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.Number(), ERANGE) << text;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quorvel
