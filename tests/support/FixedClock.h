@@ -1,0 +1,29 @@
+#pragma once
+
+#include <ctime>
+
+#include "base/Clock.h"
+
+namespace quorvel::testing {
+
+// A wall clock pinned to one local date and time.
+class FixedClock final : public Clock {
+public:
+    FixedClock(int year, int month, int day, int hour, int minute, int second) {
+        std::tm local{};
+        local.tm_year = year - 1900;
+        local.tm_mon = month - 1;
+        local.tm_mday = day;
+        local.tm_hour = hour;
+        local.tm_min = minute;
+        local.tm_sec = second;
+        local.tm_isdst = -1;
+        now_ = std::chrono::system_clock::from_time_t(std::mktime(&local));
+    }
+    std::chrono::system_clock::time_point Now() const override { return now_; }
+
+private:
+    std::chrono::system_clock::time_point now_;
+};
+
+}  // namespace quorvel::testing
