@@ -44,11 +44,9 @@ protected:
     std::vector<std::string> LogTexts() const {
         std::vector<std::string> texts;
         std::string content = testing::ReadFile(log_.Path());
-        for (std::size_t start = 0; start < content.size();) {
-            std::size_t end = content.find("\r\n", start);
+        for (std::size_t start = 0, end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
             std::string line = content.substr(start, end - start);
             texts.push_back(line.substr(line.find(" - ") + 3));
-            start = end + 2;
         }
         return texts;
     }
