@@ -15,7 +15,8 @@ It is a list of records, each `key SP length LF bytes LF` with the length in byt
   mail_from, rcpt (one per envelope recipient), header_name + header_value (one pair per header,
   in order, decoded), body (the first text/plain part, decoded), attachment_name,
   attachment_type, attachment_size, attachment_sha256 (one group per attachment, in order),
-  defect (one per parser defect found anywhere in the message).
+  defect (one per parser defect found anywhere in the message: "Header: Class: text" for a
+  header's defect, "Class: text" for a part's).
 
 Fault modes (--fault): none; refuse (recipients named by --refuse get 550); drop (the connection
 is closed when the message data has arrived, before any answer); stall (greets, then never
@@ -59,10 +60,10 @@ def record(key, value):
 def all_defects(msg):
     for part in msg.walk():
         for defect in part.defects:
-            yield type(defect).__name__
-        for value in part.values():
+            yield f"{type(defect).__name__}: {defect}"
+        for name, value in part.items():
             for defect in getattr(value, "defects", ()):
-                yield type(defect).__name__
+                yield f"{name}: {type(defect).__name__}: {defect}"
 
 
 def describe(envelope):

@@ -28,7 +28,7 @@ struct ReceivedMessage {
     std::vector<std::pair<std::string, std::string>> Headers;  // every header in order, decoded
     std::string Body;                                          // the text/plain part, decoded
     std::vector<ReceivedAttachment> Attachments;               // in message order
-    std::vector<std::string> Defects;                          // parser defects, e.g. a bad header
+    std::vector<std::string> Defects;                          // parser defects: "Header: Class: text" or "Class: text"
     std::string Raw;                                           // the DATA as received
 
     // The first header of that name (any letter case), "" when absent.
