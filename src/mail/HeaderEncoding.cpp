@@ -1,0 +1,155 @@
+#include "mail/HeaderEncoding.h"
+
+#include <vector>
+
+#include "base/TextCodec.h"
+
+namespace quorvel {
+namespace {
+
+constexpr std::size_t kLineLimit = 76;
+constexpr std::string_view kWordStart = "=?UTF-8?B?";
+constexpr std::string_view kWordEnd = "?=";
+// Continuations of an RFC 2231 parameter carry at most this many characters of encoded text.
+constexpr std::size_t kContinuationLimit = 60;
+
+std::string Base64(std::string_view bytes) {
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        unsigned n = static_cast<unsigned char>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 2]);
+        out += kDigits[(n >> 18) & 63];
+        out += kDigits[(n >> 12) & 63];
+        out += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
+    }
+    return out;
+}
+
+// The length of the UTF-8 character that starts with `lead` (clean text: always 1 to 4).
+std::size_t CharLength(unsigned char lead) {
+    if (lead < 0x80) return 1;
+    if (lead < 0xE0) return 2;
+    if (lead < 0xF0) return 3;
+    return 4;
+}
+
+// Splits clean UTF-8 text into pieces of whole characters; `cost` gives what a character adds to
+// a piece, `limit(i)` the most that piece number i may hold.
+template <typename Cost, typename Limit>
+std::vector<std::string_view> SplitWholeCharacters(std::string_view text, Cost cost, Limit limit) {
+    std::vector<std::string_view> pieces;
+    std::size_t start = 0, pos = 0, used = 0;
+    while (pos < text.size()) {
+        std::size_t len = std::min(CharLength(static_cast<unsigned char>(text[pos])), text.size() - pos);
+        const std::size_t add = cost(text.substr(pos, len));
+        if (pos > start && used + add > limit(pieces.size())) {
+            pieces.push_back(text.substr(start, pos - start));
+            start = pos;
+            used = 0;
+        }
+        used += add;
+        pos += len;
+    }
+    if (pos > start) pieces.push_back(text.substr(start, pos - start));
+    return pieces;
+}
+
+bool IsAttributeChar(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::string_view("!#$&+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+std::string PercentEncode(std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (IsAttributeChar(c)) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+bool NeedsNoQuoting(std::string_view name) {
+    return IsPlainHeaderText(name) && name.find_first_of("\"\\") == std::string_view::npos;
+}
+
+}  // namespace
+
+std::string CleanHeaderText(std::string_view text) {
+    const std::string utf8 = TextCodec("UTF-8").ToUtf8(text);
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        const bool c1 = c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0;
+        if (c < 0x20 || c == 0x7F || c1) {
+            out += '_';
+            if (c1) ++i;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+bool IsPlainHeaderText(std::string_view text) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c > 0x7E) return false;
+    }
+    return text.find("=?") == std::string_view::npos;
+}
+
+std::string EncodeWords(std::string_view text, std::size_t used) {
+    const std::size_t overhead = kWordStart.size() + kWordEnd.size();
+    // Base64 turns every 3 bytes into 4 characters; a word holds whole groups of 3 bytes.
+    auto bytesFor = [&](std::size_t lineUsed) {
+        std::size_t room = kLineLimit > lineUsed + overhead ? kLineLimit - lineUsed - overhead : 4;
+        return std::max<std::size_t>(room / 4 * 3, 6);
+    };
+    const std::size_t first = bytesFor(used), later = bytesFor(1);
+    auto pieces = SplitWholeCharacters(
+        text, [](std::string_view ch) { return ch.size(); },
+        [&](std::size_t i) { return i == 0 ? first : later; });
+    std::string out;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (i > 0) out += "\r\n ";
+        out += kWordStart;
+        out += Base64(pieces[i]);
+        out += kWordEnd;
+    }
+    return out;
+}
+
+std::string UnstructuredHeaderValue(std::string_view text, std::size_t used) {
+    std::string clean = CleanHeaderText(text);
+    return IsPlainHeaderText(clean) ? clean : EncodeWords(clean, used);
+}
+
+std::string FileNameParameter(std::string_view name) {
+    if (NeedsNoQuoting(name)) return "filename=\"" + std::string(name) + "\"";
+    auto pieces = SplitWholeCharacters(
+        name, [](std::string_view ch) { return PercentEncode(ch).size(); },
+        [](std::size_t) { return kContinuationLimit; });
+    if (pieces.size() == 1) return "filename*=UTF-8''" + PercentEncode(name);
+    std::string out;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (i > 0) out += ";\r\n ";
+        out += "filename*" + std::to_string(i) + "*=" + (i == 0 ? "UTF-8''" : "") + PercentEncode(pieces[i]);
+    }
+    return out;
+}
+
+std::string NameParameter(std::string_view name) {
+    if (NeedsNoQuoting(name)) return "name=\"" + std::string(name) + "\"";
+    return "name=\"" + EncodeWords(name, 7) + "\"";
+}
+
+}  // namespace quorvel

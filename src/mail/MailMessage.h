@@ -1,0 +1,39 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mail/AddressList.h"
+
+namespace quorvel {
+
+struct MailAttachment {
+    std::filesystem::path Path;  // read from here while the message is sent
+    std::string Name;            // the name the recipient sees (clean UTF-8)
+    std::string ContentType;
+};
+
+// Everything that one message says, before it is put on the wire.
+struct MailMessage {
+    MailAddress From;
+    std::vector<MailAddress> To;
+    std::string Subject;  // as given; cleaned and encoded when the header is written
+    std::string Body;
+    std::vector<MailAttachment> Attachments;
+};
+
+// "Вложения (" n "): " CR LF, each name and CR LF, "---" CR LF, then the signature as it stands.
+// Names are cleaned as for a header, so that each takes exactly one line.
+std::string MessageBody(const std::vector<std::string>& Files, std::string_view signature);
+
+// RFC 5322 date in local time with its offset, e.g. "Sun, 06 Dec 2026 21:18:53 +0300"; English
+// names whatever the locale.
+std::string DateHeaderValue(std::chrono::system_clock::time_point when);
+
+// A new unique Message-ID, "<random.time@domain>" with the domain of `fromAddress`.
+std::string NewMessageId(std::string_view fromAddress, std::chrono::system_clock::time_point when);
+
+}  // namespace quorvel

@@ -1,0 +1,72 @@
+#include "mail/SendMail.h"
+
+#include <cerrno>
+#include <exception>
+#include <filesystem>
+#include <new>
+
+#include "base/Error.h"
+#include "mail/AddressList.h"
+#include "mail/HeaderEncoding.h"
+#include "mail/MailMessage.h"
+#include "mail/MimeTypes.h"
+#include "mail/SmtpSettings.h"
+#include "mail/SmtpTransfer.h"
+
+namespace quorvel {
+namespace {
+
+std::vector<MailAttachment> Attachments(const std::string& MailPath, const std::string& folder,
+                                        const std::vector<std::string>& Files) {
+    const MimeTypes types = MimeTypes::Load();
+    std::vector<MailAttachment> attachments;
+    for (const auto& name : Files) {
+        const std::string shown = CleanHeaderText(name);
+        attachments.push_back({std::filesystem::path(MailPath) / folder / name, shown, types.ForFileName(shown)});
+    }
+    return attachments;
+}
+
+void Send(const std::string& address, const std::string& subject, const std::string& folder,
+          const std::string& MailPath, const std::vector<std::string>& Files, clsINI& Ini) {
+    MailMessage message;
+    message.To = ParseAddressList(address);
+    message.From = ParseMailbox(Ini.ReadINI("Mail", "Main"));
+    message.Subject = subject;
+    message.Attachments = Attachments(MailPath, folder, Files);
+    message.Body = MessageBody(Files, Ini.ReadINI("Signature", "Main"));
+    SendOverSmtp(message, ReadSmtpSettings(Ini));
+}
+
+}  // namespace
+
+std::string LongestFileName(const std::vector<std::string>& Files) {
+    std::string best;
+    for (const auto& name : Files) {
+        if (name.size() > best.size()) best = name;
+    }
+    return best;
+}
+
+std::string SendErrorText(int number, const std::string& description) {
+    return "Error " + std::string(number >= 0 ? " " : "") + std::to_string(number) + ": " + description;
+}
+
+std::string SendMail(const std::string& address, const std::string& subject, const std::string& folder,
+                     const std::string& MailPath, const std::vector<std::string>& Files,
+                     clsINI& Ini, const MailLog& log) {
+    try {
+        // A folder name may hold a line break; it must not forge a second log entry.
+        log.WriteLog("Отправка почты на: " + CleanHeaderText(folder));
+        Send(address, subject, folder, MailPath, Files, Ini);
+        return "ok";
+    } catch (const Error& e) {
+        return SendErrorText(e.Number(), e.what());
+    } catch (const std::bad_alloc&) {
+        return SendErrorText(ENOMEM, "out of memory");
+    } catch (const std::exception& e) {
+        return SendErrorText(0, e.what());
+    }
+}
+
+}  // namespace quorvel

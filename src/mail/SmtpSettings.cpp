@@ -1,0 +1,68 @@
+#include "mail/SmtpSettings.h"
+
+#include <cerrno>
+
+#include "base/Error.h"
+#include "mail/HeaderEncoding.h"
+
+namespace quorvel {
+namespace {
+
+constexpr long kMaxPort = 65535;
+constexpr long kMaxTimeout = 86400;
+
+std::string_view Trim(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// A whole decimal number from 1 to `max`, blanks around it allowed.
+long WholeNumber(const std::string& text, long max, const std::string& what) {
+    const std::string_view digits = Trim(text);
+    long value = 0;
+    bool ok = !digits.empty() && digits.size() <= 9;
+    for (char c : digits) {
+        ok = ok && c >= '0' && c <= '9';
+        if (ok) value = value * 10 + (c - '0');
+    }
+    if (!ok || value < 1 || value > max) {
+        throw Error(EINVAL, what + " is not a whole number from 1 to " + std::to_string(max) + ": \"" +
+                                CleanHeaderText(text) + "\"");
+    }
+    return value;
+}
+
+// A host name, an IPv4 address, or an IPv6 address in brackets: nothing that could add a user,
+// a path or a second URL to smtp://Server:Port.
+bool IsHost(std::string_view host) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        return host.find_first_not_of("0123456789abcdefABCDEF:.", 1) == host.size() - 1;
+    }
+    return !host.empty() &&
+           host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-") ==
+               std::string_view::npos;
+}
+
+}  // namespace
+
+std::string SmtpSettings::Url() const {
+    return "smtp://" + Server + ":" + std::to_string(Port);
+}
+
+SmtpSettings ReadSmtpSettings(clsINI& Ini) {
+    SmtpSettings s;
+    s.Server = Ini.ReadINI("Server", "SMTP");
+    const std::string port = Ini.ReadINI("Port", "SMTP");
+    s.User = Ini.ReadINI("User", "SMTP");
+    s.Password = Ini.ReadINI("Password", "SMTP");
+    const std::string timeout = Ini.ReadINI("Timeout", "SMTP");
+    if (!IsHost(s.Server)) {
+        throw Error(EINVAL, "[SMTP] Server is not a host name or address: \"" + CleanHeaderText(s.Server) + "\"");
+    }
+    s.Port = WholeNumber(port, kMaxPort, "[SMTP] Port");
+    s.Timeout = WholeNumber(timeout, kMaxTimeout, "[SMTP] Timeout");
+    return s;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,186 @@
+#!/usr/bin/python3
+"""A small SMTP server for the tests and the demo.
+
+It listens on 127.0.0.1, asks for AUTH LOGIN or PLAIN over plain text against one user and
+password, and stores every accepted message with its envelope. It is run with Debian's
+/usr/bin/python3, which sees the python3-aiosmtpd package.
+
+Readiness: once it listens, the port it got is written to --port-file (written whole, then
+renamed into place); without --port-file, or with --print, "listening on 127.0.0.1:PORT" is
+printed on standard output.
+
+Storage (--store DIR): each message N (from 1) gives N.eml (the DATA as received) and N.rec, the
+message read back by Python's email package (policy.default). N.rec appears only when complete.
+It is a list of records, each `key SP length LF bytes LF` with the length in bytes of UTF-8:
+  mail_from, rcpt (one per envelope recipient), header_name + header_value (one pair per header,
+  in order, decoded), body (the first text/plain part, decoded), attachment_name,
+  attachment_type, attachment_size, attachment_sha256 (one group per attachment, in order),
+  defect (one per parser defect found anywhere in the message: "Header: Class: text" for a
+  header's defect, "Class: text" for a part's).
+
+Fault modes (--fault): none; refuse (recipients named by --refuse get 550); drop (the connection
+is closed when the message data has arrived, before any answer); stall (greets, then never
+answers anything). A wrong password always gets 535.
+
+--print: prints each message as it arrives: envelope, subject, attachment names and sizes.
+"""
+
+import argparse
+import asyncio
+import hashlib
+import logging
+import os
+import signal
+import sys
+import warnings
+from email import policy
+from email.parser import BytesParser
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+
+def parse_args():
+    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    p.add_argument("--port", type=int, default=0, help="port to bind; 0 picks a free one")
+    p.add_argument("--port-file", help="file that receives the port once listening")
+    p.add_argument("--store", help="folder that receives every accepted message")
+    p.add_argument("--user", default="quorvel")
+    p.add_argument("--password", default="secret")
+    p.add_argument("--fault", choices=["none", "refuse", "drop", "stall"], default="none")
+    p.add_argument("--refuse", action="append", default=[], help="recipient to refuse (--fault refuse)")
+    p.add_argument("--print", action="store_true", dest="print_messages")
+    return p.parse_args()
+
+
+def record(key, value):
+    data = value if isinstance(value, bytes) else str(value).encode("utf-8", "surrogateescape")
+    return key.encode() + b" " + str(len(data)).encode() + b"\n" + data + b"\n"
+
+
+def all_defects(msg):
+    for part in msg.walk():
+        for defect in part.defects:
+            yield f"{type(defect).__name__}: {defect}"
+        for name, value in part.items():
+            for defect in getattr(value, "defects", ()):
+                yield f"{name}: {type(defect).__name__}: {defect}"
+
+
+def describe(envelope):
+    """The message as the email package reads it: a list of (key, value) pairs."""
+    msg = BytesParser(policy=policy.default).parsebytes(envelope.content)
+    fields = [("mail_from", envelope.mail_from)]
+    fields += [("rcpt", r) for r in envelope.rcpt_tos]
+    for name, value in msg.items():
+        fields += [("header_name", name), ("header_value", str(value))]
+    body = msg.get_body(preferencelist=("plain",))
+    if body is not None:
+        fields.append(("body", body.get_content()))
+    for part in msg.iter_attachments():
+        data = part.get_payload(decode=True) or b""
+        fields += [("attachment_name", part.get_filename() or ""),
+                   ("attachment_type", part.get_content_type()),
+                   ("attachment_size", len(data)),
+                   ("attachment_sha256", hashlib.sha256(data).hexdigest())]
+    fields += [("defect", d) for d in all_defects(msg)]
+    return fields
+
+
+def print_message(number, fields):
+    get = lambda key: [v for k, v in fields if k == key]
+    names, values = get("header_name"), get("header_value")
+    subject = next((v for n, v in zip(names, values) if n.lower() == "subject"), "")
+    print(f"--- message {number}")
+    print(f"envelope from: {fields[0][1]}")
+    print(f"envelope to:   {', '.join(get('rcpt'))}")
+    print(f"subject:       {subject}")
+    for name, size in zip(get("attachment_name"), get("attachment_size")):
+        print(f"attachment:    {name} ({size} bytes)")
+    sys.stdout.flush()
+
+
+def write_whole(path, data):
+    tmp = path + ".tmp"
+    with open(tmp, "wb") as f:
+        f.write(data)
+    os.replace(tmp, path)
+
+
+class Handler:
+    def __init__(self, args):
+        self.args = args
+        self.count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if self.args.fault == "refuse" and address.lower() in (r.lower() for r in self.args.refuse):
+            return "550 5.1.1 Recipient address rejected"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        if self.args.fault == "drop":
+            server.transport.abort()
+            return "421 closing"
+        self.count += 1
+        fields = describe(envelope)
+        if self.args.store:
+            base = os.path.join(self.args.store, str(self.count))
+            write_whole(base + ".eml", envelope.content)
+            write_whole(base + ".rec", b"".join(record(k, v) for k, v in fields))
+        if self.args.print_messages:
+            print_message(self.count, fields)
+        return "250 Message accepted"
+
+
+class Stalled(asyncio.Protocol):
+    """Greets, then reads everything and answers nothing."""
+
+    def connection_made(self, transport):
+        transport.write(b"220 127.0.0.1 ESMTP\r\n")
+
+    def data_received(self, data):
+        pass
+
+
+def make_authenticator(user, password):
+    def authenticate(server, session, envelope, mechanism, auth_data):
+        ok = (isinstance(auth_data, LoginPassword)
+              and auth_data.login == user.encode() and auth_data.password == password.encode())
+        return AuthResult(success=ok, handled=False)
+    return authenticate
+
+
+async def serve(args):
+    loop = asyncio.get_running_loop()
+    if args.fault == "stall":
+        factory = Stalled
+    else:
+        handler = Handler(args)
+        authenticator = make_authenticator(args.user, args.password)
+        factory = lambda: SMTP(handler, hostname="127.0.0.1", decode_data=False,
+                               authenticator=authenticator, auth_required=True,
+                               auth_require_tls=False, data_size_limit=None)
+    server = await loop.create_server(factory, "127.0.0.1", args.port)
+    port = server.sockets[0].getsockname()[1]
+    if args.store:
+        os.makedirs(args.store, exist_ok=True)
+    if args.port_file:
+        write_whole(args.port_file, f"{port}\n".encode())
+    if args.print_messages or not args.port_file:
+        print(f"listening on 127.0.0.1:{port}", flush=True)
+    stop = loop.create_future()
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        loop.add_signal_handler(sig, lambda: stop.done() or stop.set_result(None))
+    await stop
+    server.close()
+
+
+def main():
+    # Plain-text AUTH is what this server is for; keep its warnings out of the demo's output.
+    warnings.simplefilter("ignore")
+    logging.getLogger("mail.log").setLevel(logging.CRITICAL)
+    asyncio.run(serve(parse_args()))
+
+
+if __name__ == "__main__":
+    main()
