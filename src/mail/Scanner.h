@@ -52,7 +52,22 @@ public:
 
     bool IsLocked(const std::filesystem::path& path) const { return lockTest_.IsLocked(path); }
 
+    // One scan cycle: the first recipient folder holding files, its batch sent as one message,
+    // then deleted (sent) or moved to <LostFolder>/<folder>/ (failed). Returns "" when nothing was
+    // sent, "ok" after a send whose files are all deleted, otherwise a text that names the
+    // failure and every file that could not be deleted or moved. Throws Error when the mail folder
+    // cannot be listed or mail.log cannot be written.
+    std::string ProcessMail();
+
+    // The subject of the batch: its longest file name.
+    std::string LongestFileName() const;
+    // Sends the batch of `folder` (the files of the last CollectFiles); "ok" or an "Error" text.
+    std::string SendMail(const std::string& address, const std::string& subject, const std::string& folder);
+
 private:
+    std::string DeleteSentBatch(const std::string& folder);
+    std::string MoveBatchToLost(const std::string& folder);
+
     std::filesystem::path appFolder_;
     const MailLog& log_;
     const LockTest& lockTest_;

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/Clock.h"
+#include "log/MailLog.h"
+#include "mail/Scanner.h"
+#include "support/ScriptedLockTest.h"
+#include "support/SmtpServer.h"
+#include "support/TempDir.h"
+
+namespace quorvel::testing {
+
+// A service folder with options.ini pointing at mail/ and lost/ under it and at a test SMTP
+// server, and a Scanner over it.
+class ScanCycleFixture : public ::testing::Test {
+protected:
+    ScanCycleFixture() : log_(app_.Path(), clock_), scanner_(app_.Path(), log_, lockTest_) {}
+
+    // Writes options.ini for the test server; the folder "buh" is an alias of buh@example.com.
+    void WriteSettings(const std::string& mailFolder, const std::string& lostFolder, const std::string& password) {
+        WriteFile(app_ / "options.ini", "[Main]\r\nMailFolder=" + mailFolder + "\r\nLostFolder=" + lostFolder +
+                                            "\r\nMail=sender@example.com\r\nTimer=1\r\nSignature=S\r\n[SMTP]\r\nServer=" +
+                                            server_.Host() + "\r\nPort=" + std::to_string(server_.Port()) +
+                                            "\r\nUser=" + server_.User() + "\r\nPassword=" + password +
+                                            "\r\nTimeout=5\r\n[alias]\r\nbuh=buh@example.com\r\n");
+        scanner_.Ini().FileName(app_ / "options.ini");
+    }
+    void WriteSettings(const std::string& password = "secret") {
+        WriteSettings(Mail().string(), Lost().string(), password);
+    }
+
+    std::filesystem::path Mail() const { return app_ / "mail"; }
+    std::filesystem::path Lost() const { return app_ / "lost"; }
+
+    // The texts of mail.log without their time stamps.
+    std::vector<std::string> LogTexts() const {
+        std::vector<std::string> texts;
+        std::string content = ReadFile(log_.Path());
+        for (std::size_t start = 0, end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
+            std::string line = content.substr(start, end - start);
+            texts.push_back(line.substr(line.find(" - ") + 3));
+        }
+        return texts;
+    }
+
+    TempDir app_;
+    SmtpServer server_;
+    SystemClock clock_;
+    MailLog log_;
+    ScriptedLockTest lockTest_;
+    Scanner scanner_;
+};
+
+}  // namespace quorvel::testing
