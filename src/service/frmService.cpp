@@ -148,8 +148,8 @@ void frmService::Timer_Timer() {
     std::string problem;
     try {
         problem = parts_.work.CheckSettings();
+        if (problem.empty()) problem = LoadCheckTicks();
         if (problem.empty()) {
-            state_.CheckTicks = ReadCheckTicks();
             Timer1->Enabled(true);
             return;
         }
@@ -159,13 +159,15 @@ void frmService::Timer_Timer() {
     StopForBadSettings(problem);
 }
 
-std::int16_t frmService::ReadCheckTicks() {
+// A [Main] Timer that does not convert is a settings error like a missing key.
+std::string frmService::LoadCheckTicks() {
     std::string value = parts_.work.ScanInterval();
     try {
-        return ToInteger16(value);
+        state_.CheckTicks = ToInteger16(value);
     } catch (const Error&) {
-        throw Error(EINVAL, BadScanIntervalText(value));
+        return BadScanIntervalText(value);
     }
+    return "";
 }
 
 void frmService::StopForBadSettings(const std::string& text) {

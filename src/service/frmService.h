@@ -67,7 +67,7 @@ private:
     void PrepareRun();
     void ShowMessage(const std::string& text, int status);
 
-    std::int16_t ReadCheckTicks();
+    std::string LoadCheckTicks();
     void RunCycle();
     void ReportResult(const std::string& result);
     void StopForBadSettings(const std::string& text);
