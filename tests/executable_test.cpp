@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <sys/wait.h>
 
 #include "support/ServerProcess.h"
 #include "support/TempDir.h"
@@ -140,6 +141,57 @@ TEST_F(ExecutableTest, StartUpDelayComesFromTimerInterval) {
         EXPECT_EQ(server.Wait(), 0);
         EXPECT_EQ(server.Notifications(), "READY=1\n");
     }
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// /i and /u run in a mount namespace of their own with an empty tmpfs over the unit folder, so
+// the machine's own /etc is never touched. A run that cannot make one is skipped.
+TEST_F(ExecutableTest, InstallAndUninstallInAThrowawayUnitFolder) {
+    const std::string script =
+        "mount -t tmpfs tmpfs /etc/systemd/system || exit 99\n"
+        "run() { \"$1\" $3 >\"$2/$4.out\" 2>\"$2/$4.err\"; echo $? >\"$2/$4.status\"; }\n"
+        "run \"$1\" \"$2\" /i install; cp -a /etc/systemd/system \"$2/installed\"\n"
+        "run \"$1\" \"$2\" /u uninstall; cp -a /etc/systemd/system \"$2/uninstalled\"\n"
+        "run \"$1\" \"$2\" /u again\n"
+        "mount -o remount,ro /etc/systemd/system && run \"$1\" \"$2\" /i readonly\n";
+    testing::WriteFile(dir / "install.sh", script);
+    std::string command = "unshare -m sh " + (dir / "install.sh").string() + " " + exe.string() +
+                          " " + dir.Path().string() + " 2>/dev/null";
+    int status = std::system(command.c_str());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 99 || !fs::exists(dir / "install.status")) {
+        GTEST_SKIP() << "no private mount namespace here (not root?)";
+    }
+    auto result = [&](const std::string& step) {
+        return testing::ReadFile(dir / (step + ".status")) + testing::ReadFile(dir / (step + ".out"));
+    };
+    const fs::path installed = dir / "installed";
+    EXPECT_EQ(result("install"), "0\nQuorvelServer: установлено успешно.\n");
+    EXPECT_EQ(testing::ReadFile(installed / "QuorvelServer.service"),
+              "[Unit]\nDescription=Служба автоматической отправки почты\n\n"
+              "[Service]\nType=notify\nExecStart=" + exe.string() + "\n"
+              "ExecReload=/bin/kill -HUP $MAINPID\nRestart=on-failure\n"
+              "RestartPreventExitStatus=78\n\n[Install]\nWantedBy=multi-user.target\n");
+    EXPECT_EQ(testing::ReadFile(installed / "QuorvelServer.service.d" / "parameters.conf"),
+              "[Service]\nEnvironment=\"TimerInterval=1000\"\n");
+    EXPECT_EQ(fs::read_symlink(installed / "multi-user.target.wants" / "QuorvelServer.service"),
+              "/etc/systemd/system/QuorvelServer.service");
+
+    EXPECT_EQ(result("uninstall"), "0\nQuorvelServer: деинсталляция завершена\n");
+    EXPECT_FALSE(fs::exists(dir / "uninstalled" / "QuorvelServer.service"));
+    EXPECT_FALSE(fs::exists(dir / "uninstalled" / "QuorvelServer.service.d"));
+    EXPECT_FALSE(fs::exists(dir / "uninstalled" / "multi-user.target.wants" /
+                            "QuorvelServer.service"));
+
+    EXPECT_EQ(result("again"), "1\nQuorvelServer: ошибка деинсталляции\n");
+    EXPECT_NE(testing::ReadFile(dir / "again.err").find("not installed"), std::string::npos);
+    EXPECT_EQ(result("readonly"), "1\nQuorvelServer: ошибка при установке\n");
+    EXPECT_NE(testing::ReadFile(dir / "readonly.err").find("Read-only file system"),
+              std::string::npos);
 }
 
 }  // namespace
