@@ -1,0 +1,68 @@
+#include "service/JournalLog.h"
+
+#include <systemd/sd-journal.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace quorvel {
+
+namespace {
+
+int Priority(EventType type) {
+    return type == EventType::Error ? 3 : 6;  // LOG_ERR, LOG_INFO
+}
+
+bool JournalReachable() {
+    std::error_code ec;
+    return std::filesystem::exists(JournalLog::kJournalSocket, ec);
+}
+
+void WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // nowhere left to report to
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace
+
+JournalLog::JournalLog(std::string identifier) : identifier_(std::move(identifier)) {}
+
+void JournalLog::Write(EventType type, int id, std::string_view text) const {
+    if (JournalReachable() && SendToJournal(type, id, text)) return;
+    WriteAll(STDERR_FILENO, StderrEntry(type, text));
+}
+
+bool JournalLog::SendToJournal(EventType type, int id, std::string_view text) const {
+    std::string message(text);
+    int result = sd_journal_send("MESSAGE=%s", message.c_str(),
+                                 "PRIORITY=%d", Priority(type),
+                                 "SYSLOG_IDENTIFIER=%s", identifier_.c_str(),
+                                 "EVENT_TYPE=%d", static_cast<int>(type),
+                                 "EVENT_ID=%d", id,
+                                 nullptr);
+    return result >= 0;
+}
+
+std::string JournalLog::StderrEntry(EventType type, std::string_view text) {
+    std::string prefix = "<" + std::to_string(Priority(type)) + ">";
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    std::string entry = prefix;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            entry += '\n';
+            entry += prefix;
+        } else {
+            entry += c;
+        }
+    }
+    entry += '\n';
+    return entry;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,74 @@
+#include "service/UnitFiles.h"
+
+#include "base/FileContents.h"
+
+namespace quorvel {
+
+namespace {
+
+// "%" starts a specifier in every unit setting.
+std::string EscapeSpecifiers(std::string_view text) {
+    std::string escaped;
+    for (char c : text) {
+        if (c == '%') escaped += '%';
+        escaped += c;
+    }
+    return escaped;
+}
+
+// Text that may stand inside double quotes; "$" starts a variable in a command line.
+std::string EscapeUnitText(std::string_view text, bool inCommand) {
+    std::string escaped;
+    for (char c : EscapeSpecifiers(text)) {
+        if (c == '$' && inCommand) escaped += '$';
+        if (c == '\\' || c == '"') escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+// The executable's path as the first word of a command line, quoted when it holds blanks.
+std::string CommandPath(const std::filesystem::path& executable) {
+    std::string path = EscapeUnitText(executable.string(), true);
+    if (path.find_first_of(" \t'") == std::string::npos) return path;
+    return "\"" + path + "\"";
+}
+
+std::string EnvironmentLine(std::string_view key, std::string_view value) {
+    return "Environment=\"" + EscapeUnitText(key, false) + "=" + EscapeUnitText(value, false) +
+           "\"";
+}
+
+}  // namespace
+
+std::string UnitFileText(std::string_view description, const std::filesystem::path& executable) {
+    return "[Unit]\n"
+           "Description=" + EscapeSpecifiers(description) + "\n"
+           "\n"
+           "[Service]\n"
+           "Type=notify\n"
+           "ExecStart=" + CommandPath(executable) + "\n"
+           "ExecReload=/bin/kill -HUP $MAINPID\n"
+           "Restart=on-failure\n"
+           "RestartPreventExitStatus=78\n"
+           "\n"
+           "[Install]\n"
+           "WantedBy=multi-user.target\n";
+}
+
+std::string WithEnvironmentSetting(std::string_view dropIn, std::string_view key,
+                                   std::string_view value) {
+    const std::string ownPrefix = "Environment=\"" + EscapeUnitText(key, false) + "=";
+    std::string result = "[Service]\n";
+    ForEachLine(dropIn, [&](std::string_view line) {
+        if (line != "[Service]" && !line.empty() && !line.starts_with(ownPrefix)) {
+            result += line;
+            result += '\n';
+        }
+        return true;
+    });
+    result += EnvironmentLine(key, value) + "\n";
+    return result;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+// The unit that runs `executable` as a notify-type service, restarted after a failure unless it
+// stopped on bad settings (status 78), started with the multi-user target.
+std::string UnitFileText(std::string_view description, const std::filesystem::path& executable);
+
+// The drop-in `dropIn` (possibly empty) with the environment variable `key` set to `value`:
+// an earlier setting of the same key is replaced, the others are kept.
+std::string WithEnvironmentSetting(std::string_view dropIn, std::string_view key,
+                                   std::string_view value);
+
+}  // namespace quorvel

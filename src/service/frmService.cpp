@@ -1,0 +1,221 @@
+#include "service/frmService.h"
+
+#include "base/Error.h"
+#include "base/NumericText.h"
+#include "service/TrappedError.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr int kTickMilliseconds = 1000;
+constexpr const char* kDefaultStartupDelay = "300";
+constexpr const char* kInstalledStartupDelay = "1000";
+
+constexpr const char* kStartedText = "Запущен сервис автоматической отправки почты";
+constexpr const char* kResultPrefix = "Результат отправки: ";
+constexpr const char* kCloseTitle = "Stop Service";
+constexpr const char* kCloseText =
+    "Are you sure you want to unload the service?...\r\nthe service will be stopped";
+
+// The settings error for a [Main] Timer that the numeric conversion refuses.
+std::string BadScanIntervalText(const std::string& value) {
+    return "Неверно задан интервал проверки: [Main] Timer = \"" + value + "\"\r\n";
+}
+
+}  // namespace
+
+frmService::frmService(FormParts parts)
+    : parts_(parts),
+      Timer(parts.loop.CreateTimer([this] { Timer_Timer(); })),
+      Timer1(parts.loop.CreateTimer([this] { Timer1_Timer(); })) {
+    // The start-up timer is on from the start, but with interval 0 it waits for the load
+    // handler to give it one.
+    Timer->Enabled(true);
+    Timer1->Interval(kTickMilliseconds);
+}
+
+void frmService::Form_Load(const std::string& arguments) {
+    state_.StopFlag = false;
+    if (arguments == "/i") {
+        InstallService();
+    } else if (arguments == "/u") {
+        UninstallService();
+    } else if (!arguments.empty()) {
+        ShowMessage("Invalid Parameter", kExitInvalidParameter);
+    } else {
+        PrepareRun();
+    }
+}
+
+void frmService::InstallService() {
+    ServiceControl& control = parts_.control;
+    try {
+        control.Install();
+        control.SaveSetting("Parameters", "TimerInterval", kInstalledStartupDelay);
+    } catch (...) {
+        parts_.err << TrappedErrorText() << '\n';
+        ShowMessage(control.ServiceName() + ": ошибка при установке", kExitFailed);
+        return;
+    }
+    ShowMessage(control.ServiceName() + ": установлено успешно.", kExitOk);
+}
+
+void frmService::UninstallService() {
+    ServiceControl& control = parts_.control;
+    try {
+        control.Uninstall();
+    } catch (...) {
+        parts_.err << TrappedErrorText() << '\n';
+        ShowMessage(control.ServiceName() + ": ошибка деинсталляции", kExitFailed);
+        return;
+    }
+    ShowMessage(control.ServiceName() + ": деинсталляция завершена", kExitOk);
+}
+
+// Sets the start-up delay and reports the service as started. An unusable delay leaves the
+// process running but unannounced, so the service manager sees that the start failed.
+void frmService::PrepareRun() {
+    try {
+        std::string delay =
+            parts_.control.GetSetting("Parameters", "TimerInterval", kDefaultStartupDelay);
+        Timer->Interval(ToInteger16(delay));
+        Service_Start();
+        parts_.control.StartService();
+    } catch (...) {
+        LogError(TrappedErrorText());
+    }
+}
+
+void frmService::ShowMessage(const std::string& text, int status) {
+    parts_.out << text << std::endl;
+    parts_.loop.Quit(status);
+}
+
+void frmService::Form_QueryUnload() {
+    if (state_.StopFlag) {
+        parts_.loop.Quit(kExitOk);
+        return;
+    }
+    parts_.prompt.Ask(kCloseTitle, kCloseText, [this](bool yes) {
+        if (yes) ConfirmClose();
+    });
+}
+
+void frmService::ConfirmClose() {
+    parts_.control.StopService();
+    Service_Stop();
+}
+
+void frmService::Service_Start() {
+    try {
+        LogInformation(kStartedText);
+    } catch (...) {
+        LogError(TrappedErrorText());
+    }
+}
+
+void frmService::Service_Stop() {
+    state_.StopFlag = true;
+    parts_.loop.Quit(kExitOk);
+}
+
+// A pause stops both timers, so that no cycle runs until the service continues.
+void frmService::Service_Pause() {
+    try {
+        Timer->Enabled(false);
+        Timer1->Enabled(false);
+        LogError("Service paused");
+    } catch (...) {
+        LogError(TrappedErrorText());
+    }
+}
+
+// A continue checks the settings again; that check switches the tick back on.
+void frmService::Service_Continue() {
+    try {
+        Timer->Enabled(true);
+        LogInformation("Service continued");
+    } catch (...) {
+        LogError(TrappedErrorText());
+    }
+}
+
+void frmService::Service_Control(int /*code*/) {}
+
+void frmService::Timer_Timer() {
+    Timer->Enabled(false);
+    std::string problem;
+    try {
+        problem = parts_.work.CheckSettings();
+        if (problem.empty()) problem = LoadCheckTicks();
+        if (problem.empty()) {
+            Timer1->Enabled(true);
+            return;
+        }
+    } catch (...) {
+        problem = TrappedErrorText();
+    }
+    StopForBadSettings(problem);
+}
+
+// A [Main] Timer that does not convert is a settings error like a missing key.
+std::string frmService::LoadCheckTicks() {
+    std::string value = parts_.work.ScanInterval();
+    try {
+        state_.CheckTicks = ToInteger16(value);
+    } catch (const Error&) {
+        return BadScanIntervalText(value);
+    }
+    return "";
+}
+
+void frmService::StopForBadSettings(const std::string& text) {
+    LogError(text);
+    parts_.control.StopService();
+    state_.StopFlag = true;
+    parts_.loop.Quit(kExitBadSettings);
+}
+
+// Cycles run every CheckTicks ticks, counted from the end of the previous cycle: the tick is off
+// while a cycle runs. Whatever happens in the cycle, the tick is switched on again afterwards.
+void frmService::Timer1_Timer() {
+    ++state_.TickCount;
+    if (state_.TickCount < state_.CheckTicks) return;
+    state_.TickCount = 0;
+    Timer1->Enabled(false);
+    RunCycle();
+    Timer1->Enabled(true);
+}
+
+void frmService::RunCycle() {
+    std::string result;
+    try {
+        result = parts_.work.ProcessMail();
+    } catch (...) {
+        LogError(TrappedErrorText());
+        return;
+    }
+    ReportResult(result);
+}
+
+// A failed send reaches the event log even when mail.log cannot take it.
+void frmService::ReportResult(const std::string& result) {
+    if (result.empty()) return;
+    try {
+        parts_.work.WriteLog(kResultPrefix + result);
+    } catch (...) {
+        LogError(TrappedErrorText());
+    }
+    if (result != "ok") LogError(result);
+}
+
+void frmService::LogError(const std::string& text) {
+    parts_.control.LogEvent(EventType::Error, kErrorEventId, text);
+}
+
+void frmService::LogInformation(const std::string& text) {
+    parts_.control.LogEvent(EventType::Information, kInformationEventId, text);
+}
+
+}  // namespace quorvel

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "service/ClosePrompt.h"
+#include "service/EventLoop.h"
+#include "service/MailWork.h"
+#include "service/ServiceControl.h"
+
+namespace quorvel {
+
+// What the service form works with: the service manager, the loop with its timers, the mail side,
+// the console prompt, and the console streams for the install and uninstall messages.
+struct FormParts {
+    ServiceControl& control;
+    EventLoop& loop;
+    MailWork& work;
+    ClosePrompt& prompt;
+    std::ostream& out;
+    std::ostream& err;
+};
+
+// The state of the form: the stop request and the tick counting of the work loop.
+struct FormState {
+    bool StopFlag = false;
+    std::int16_t CheckTicks = 0;   // ticks between two scan cycles, from [Main] Timer
+    std::int16_t TickCount = 0;    // ticks since the end of the last cycle
+};
+
+// The service itself: the command line, the two timers that drive the work, and the answers to
+// the service manager's events. Every handler runs on the loop's one thread, to its end.
+class frmService {
+public:
+    static constexpr int kExitOk = 0;
+    static constexpr int kExitFailed = 1;
+    static constexpr int kExitInvalidParameter = 2;
+    static constexpr int kExitBadSettings = 78;   // EX_CONFIG: systemd does not restart on it
+
+    explicit frmService(FormParts parts);
+
+    const FormState& State() const { return state_; }
+
+    // The load handler: "/i" installs, "/u" uninstalls, "" prepares the work loop and reports
+    // the service as started; anything else is refused.
+    void Form_Load(const std::string& arguments);
+
+    // The person at the console asks to close the service.
+    void Form_QueryUnload();
+
+    // Events of the service manager.
+    void Service_Start();
+    void Service_Stop();
+    void Service_Pause();
+    void Service_Continue();
+    void Service_Control(int code);
+
+    // The start-up check (timer `Timer`) and the one-second tick (timer `Timer1`).
+    void Timer_Timer();
+    void Timer1_Timer();
+
+private:
+    void InstallService();
+    void UninstallService();
+    void PrepareRun();
+    void ShowMessage(const std::string& text, int status);
+
+    std::string LoadCheckTicks();
+    void RunCycle();
+    void ReportResult(const std::string& result);
+    void StopForBadSettings(const std::string& text);
+    void ConfirmClose();
+
+    void LogError(const std::string& text);
+    void LogInformation(const std::string& text);
+
+    FormParts parts_;
+    FormState state_;
+    std::unique_ptr<LoopTimer> Timer;    // the one-shot start-up check
+    std::unique_ptr<LoopTimer> Timer1;   // the one-second tick
+};
+
+}  // namespace quorvel

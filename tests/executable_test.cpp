@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <sys/wait.h>
+
+#include "support/ServerProcess.h"
+#include "support/TempDir.h"
+
+namespace quorvel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ServerProcess;
+
+constexpr const char* kStarted = "<6>Запущен сервис автоматической отправки почты\n";
+
+// A copy of the executable in a folder of its own, beside an options.ini whose mail folder is
+// empty, so that every cycle has nothing to do.
+class ExecutableTest : public ::testing::Test {
+protected:
+    testing::TempDir dir;
+    fs::path exe = dir / "quorvel-server";
+
+    void SetUp() override {
+        fs::copy_file(QUORVEL_SERVER_EXE, exe);
+        fs::create_directory(dir / "mail");
+        testing::WriteFile(dir / "options.ini",
+                           "[Main]\nMailFolder=" + (dir / "mail").string() + "\nMail=a@b.c\n"
+                           "LostFolder=" + (dir / "lost").string() + "\nTimer=1\n"
+                           "[SMTP]\nServer=127.0.0.1\nPort=25\nUser=u\nPassword=p\nTimeout=5\n");
+    }
+
+    ServerProcess Run(const std::string& timerInterval, bool terminal = false) {
+        return ServerProcess(exe, {{}, {"TimerInterval=" + timerInterval}, terminal});
+    }
+    // Each settings check writes one line ending in " - " to mail.log.
+    bool WaitForChecks(int count) {
+        return testing::WaitForFileText(dir / "mail.log", " - \r\n", count);
+    }
+};
+
+TEST_F(ExecutableTest, AnyOtherArgumentIsRefusedWithStatus2) {
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{"/I"}, {"/i", "extra"}, {"--help"}, {"/u/i"}}) {
+        ServerProcess server(exe, {arguments, {}, false});
+        EXPECT_EQ(server.Wait(), 2) << arguments[0];
+        EXPECT_EQ(server.Output(), "Invalid Parameter\n");
+    }
+}
+
+TEST_F(ExecutableTest, SignalsAreTheServiceManagersEvents) {
+    ServerProcess server = Run("50");
+    ASSERT_TRUE(server.WaitForError(kStarted));
+    ASSERT_TRUE(WaitForChecks(1));
+    server.Signal(SIGUSR2);
+    server.Signal(SIGUSR1);
+    ASSERT_TRUE(server.WaitForError("<3>Service paused\n"));
+    server.Signal(SIGHUP);
+    ASSERT_TRUE(server.WaitForError("<6>Service continued\n"));
+    ASSERT_TRUE(WaitForChecks(2));   // a continue checks the settings again
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(), 0);
+    EXPECT_EQ(server.Errors(), std::string(kStarted) + "<3>Service paused\n<6>Service continued\n");
+    EXPECT_EQ(server.Notifications(), "READY=1\n");
+}
+
+TEST_F(ExecutableTest, InterruptWithoutATerminalIsAStop) {
+    ServerProcess server = Run("50");
+    ASSERT_TRUE(server.WaitForError(kStarted));
+    server.Signal(SIGINT);
+    EXPECT_EQ(server.Wait(), 0);
+    EXPECT_EQ(server.Errors(), kStarted);
+}
+
+TEST_F(ExecutableTest, BadSettingsStopWithStatus78) {
+    fs::remove(dir / "options.ini");
+    ServerProcess server = Run("10");
+    EXPECT_EQ(server.Wait(), 78);
+    EXPECT_EQ(server.Errors(), std::string(kStarted) + "<3>Не найден файл настроек " +
+                                   (dir / "options.ini").string() + "\n");
+    EXPECT_EQ(server.Notifications(), "READY=1\nSTOPPING=1\n");
+}
+
+TEST_F(ExecutableTest, ThePromptOnTheTerminalDecidesAClose) {
+    ServerProcess server = Run("50", true);
+    ASSERT_TRUE(server.WaitForError(kStarted));
+    server.Signal(SIGINT);
+    ASSERT_TRUE(server.WaitForTerminal(
+        "Stop Service\nAre you sure you want to unload the service?...\n"
+        "the service will be stopped\n[Y/n] "));
+    server.Signal(SIGUSR1);   // the loop goes on while the question waits
+    ASSERT_TRUE(server.WaitForError("<3>Service paused\n"));
+    server.Type("n\n");
+    server.Signal(SIGHUP);    // still running after No
+    ASSERT_TRUE(server.WaitForError("<6>Service continued\n"));
+
+    server.Signal(SIGINT);
+    ASSERT_TRUE(server.WaitForTerminal("[Y/n] "));
+    server.Type("\n");
+    EXPECT_EQ(server.Wait(), 0);
+    EXPECT_EQ(server.Notifications(), "READY=1\nSTOPPING=1\n");
+}
+
+TEST_F(ExecutableTest, StartUpDelayComesFromTimerInterval) {
+    struct Case {
+        std::string value;
+        std::string entry;   // the error entry, or "" when the service starts
+    };
+    const std::vector<Case> cases = {
+        {"abc", "<3>[22] "},
+        {"40000", "<3>[34] "},
+        {"-5", "<3>[22] invalid timer interval -5 ms: it must not be negative\n"},
+        {"0", ""},
+        {" 1000 ", ""},
+        {"2.5", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("TimerInterval=\"" + c.value + "\"");
+        fs::remove(dir / "mail.log");
+        ServerProcess server = Run(c.value);
+        if (!c.entry.empty()) {
+            // Refused: an error entry, and the service never reports itself started.
+            ASSERT_TRUE(server.WaitForError(c.entry));
+            server.Signal(SIGTERM);
+            EXPECT_EQ(server.Wait(), 0);
+            EXPECT_EQ(server.Notifications(), "");
+            EXPECT_EQ(server.Errors().find(kStarted), std::string::npos);
+            continue;
+        }
+        ASSERT_TRUE(server.WaitForError(kStarted));
+        if (c.value == "0") {
+            // No check ever runs; a pause proves that the loop is alive.
+            server.Signal(SIGUSR1);
+            ASSERT_TRUE(server.WaitForError("<3>Service paused\n"));
+            EXPECT_FALSE(fs::exists(dir / "mail.log"));
+        } else {
+            EXPECT_TRUE(WaitForChecks(1));
+        }
+        server.Signal(SIGTERM);
+        EXPECT_EQ(server.Wait(), 0);
+        EXPECT_EQ(server.Notifications(), "READY=1\n");
+    }
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// /i and /u run in a mount namespace of their own with an empty tmpfs over the unit folder, so
+// the machine's own /etc is never touched. A run that cannot make one is skipped.
+TEST_F(ExecutableTest, InstallAndUninstallInAThrowawayUnitFolder) {
+    const std::string script =
+        "mount -t tmpfs tmpfs /etc/systemd/system || exit 99\n"
+        "run() { \"$1\" $3 >\"$2/$4.out\" 2>\"$2/$4.err\"; echo $? >\"$2/$4.status\"; }\n"
+        "run \"$1\" \"$2\" /i install; cp -a /etc/systemd/system \"$2/installed\"\n"
+        "run \"$1\" \"$2\" /u uninstall; cp -a /etc/systemd/system \"$2/uninstalled\"\n"
+        "run \"$1\" \"$2\" /u again\n"
+        "mount -o remount,ro /etc/systemd/system && run \"$1\" \"$2\" /i readonly\n";
+    testing::WriteFile(dir / "install.sh", script);
+    std::string command = "unshare -m sh " + (dir / "install.sh").string() + " " + exe.string() +
+                          " " + dir.Path().string() + " 2>/dev/null";
+    int status = std::system(command.c_str());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 99 || !fs::exists(dir / "install.status")) {
+        GTEST_SKIP() << "no private mount namespace here (not root?)";
+    }
+    auto result = [&](const std::string& step) {
+        return testing::ReadFile(dir / (step + ".status")) + testing::ReadFile(dir / (step + ".out"));
+    };
+    const fs::path installed = dir / "installed";
+    EXPECT_EQ(result("install"), "0\nQuorvelServer: установлено успешно.\n");
+    EXPECT_EQ(testing::ReadFile(installed / "QuorvelServer.service"),
+              "[Unit]\nDescription=Служба автоматической отправки почты\n\n"
+              "[Service]\nType=notify\nExecStart=" + exe.string() + "\n"
+              "ExecReload=/bin/kill -HUP $MAINPID\nRestart=on-failure\n"
+              "RestartPreventExitStatus=78\n\n[Install]\nWantedBy=multi-user.target\n");
+    EXPECT_EQ(testing::ReadFile(installed / "QuorvelServer.service.d" / "parameters.conf"),
+              "[Service]\nEnvironment=\"TimerInterval=1000\"\n");
+    EXPECT_EQ(fs::read_symlink(installed / "multi-user.target.wants" / "QuorvelServer.service"),
+              "/etc/systemd/system/QuorvelServer.service");
+
+    EXPECT_EQ(result("uninstall"), "0\nQuorvelServer: деинсталляция завершена\n");
+    EXPECT_FALSE(fs::exists(dir / "uninstalled" / "QuorvelServer.service"));
+    EXPECT_FALSE(fs::exists(dir / "uninstalled" / "QuorvelServer.service.d"));
+    EXPECT_FALSE(fs::exists(dir / "uninstalled" / "multi-user.target.wants" /
+                            "QuorvelServer.service"));
+
+    EXPECT_EQ(result("again"), "1\nQuorvelServer: ошибка деинсталляции\n");
+    EXPECT_NE(testing::ReadFile(dir / "again.err").find("not installed"), std::string::npos);
+    EXPECT_EQ(result("readonly"), "1\nQuorvelServer: ошибка при установке\n");
+    EXPECT_NE(testing::ReadFile(dir / "readonly.err").find("Read-only file system"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <sstream>
+
+#include "base/Error.h"
+#include "service/ScannerWork.h"
+#include "service/frmService.h"
+#include "support/ManualEventLoop.h"
+#include "support/TempDir.h"
+#include "support/TestServiceControl.h"
+
+namespace quorvel {
+namespace {
+
+using testing::LoggedEvent;
+using testing::ManualEventLoop;
+
+const LoggedEvent kStarted{EventType::Information, 110,
+                           "Запущен сервис автоматической отправки почты"};
+
+// The mail side as a script: each cycle may take time on the loop's clock, return a result or
+// throw; the check and the scan interval are set by the test.
+class ScriptedWork final : public MailWork {
+public:
+    struct Cycle {
+        long duration = 0;
+        std::string result;
+        bool fails = false;
+    };
+
+    explicit ScriptedWork(ManualEventLoop& loop) : loop_(loop) {}
+
+    std::string problem;
+    std::string interval = "5";
+    std::deque<Cycle> cycles;
+    std::vector<long> cycleStarts;
+    std::vector<std::string> logLines;
+    int checks = 0;
+    bool logFails = false;
+
+    std::string CheckSettings() override {
+        ++checks;
+        return problem;
+    }
+    std::string ScanInterval() override { return interval; }
+    std::string ProcessMail() override {
+        cycleStarts.push_back(loop_.Now());
+        if (cycles.empty()) return "";
+        Cycle cycle = cycles.front();
+        cycles.pop_front();
+        loop_.Sleep(cycle.duration);
+        if (cycle.fails) throw Error(EACCES, "cannot delete /mail/buh/a.pdf: Permission denied");
+        return cycle.result;
+    }
+    void WriteLog(std::string_view text) override {
+        if (logFails) throw Error(ENOSPC, "cannot write mail.log: No space left on device");
+        logLines.emplace_back(text);
+    }
+
+private:
+    ManualEventLoop& loop_;
+};
+
+class WorkLoopTest : public ::testing::Test {
+protected:
+    ManualEventLoop loop;
+    testing::TestServiceControl control;
+    testing::TestPrompt prompt;
+    ScriptedWork work{loop};
+    std::ostringstream out, err;
+    frmService form{{control, loop, work, prompt, out, err}};
+
+    // The load handler sets the 300 ms start-up delay; the check runs at 300 ms.
+    void StartAndCheck() {
+        form.Form_Load("");
+        loop.RunFor(300);
+    }
+    static LoggedEvent ErrorEntry(const std::string& text) { return {EventType::Error, 109, text}; }
+};
+
+TEST_F(WorkLoopTest, CyclesRunEveryCheckTicksCountedFromTheEndOfTheLastOne) {
+    work.cycles = {{2500, "", false}, {700, "", false}};
+    StartAndCheck();
+    loop.RunFor(20000);
+    // First cycle at the 5th tick after the check; each later one 5 s after the last ended.
+    EXPECT_EQ(work.cycleStarts, (std::vector<long>{5300, 12800, 18500}));
+    EXPECT_EQ(work.checks, 1);
+    EXPECT_EQ(control.starts, 1);
+    EXPECT_EQ(control.events, std::vector<LoggedEvent>{kStarted});
+    EXPECT_TRUE(work.logLines.empty());
+}
+
+TEST_F(WorkLoopTest, ScanIntervalFollowsTheNumericConversion) {
+    const std::vector<std::pair<std::string, std::vector<long>>> cases = {
+        {" 2.5 ", {2300, 4300}},            // half to even: 2
+        {"0", {1300, 2300, 3300, 4300}},    // every tick
+        {"-3", {1300, 2300, 3300, 4300}},
+    };
+    for (const auto& [interval, starts] : cases) {
+        ManualEventLoop caseLoop;
+        testing::TestServiceControl caseControl;
+        ScriptedWork caseWork(caseLoop);
+        caseWork.interval = interval;
+        frmService caseForm({caseControl, caseLoop, caseWork, prompt, out, err});
+        caseForm.Form_Load("");
+        caseLoop.RunFor(4300);
+        EXPECT_EQ(caseWork.cycleStarts, starts) << "[Main] Timer = " << interval;
+    }
+}
+
+TEST_F(WorkLoopTest, ResultsGoToMailLogAndFailuresToTheEventLog) {
+    const std::string failure = "Не удалось отправить файлы на адрес: buh(535 auth failed)";
+    work.interval = "1";
+    work.cycles = {{0, "", false}, {0, "ok", false}, {0, failure, false}};
+    StartAndCheck();
+    loop.RunFor(3000);
+    EXPECT_EQ(work.logLines, (std::vector<std::string>{"Результат отправки: ok",
+                                                       "Результат отправки: " + failure}));
+    EXPECT_EQ(control.events, (std::vector<LoggedEvent>{kStarted, ErrorEntry(failure)}));
+}
+
+TEST_F(WorkLoopTest, ErrorsInACycleAreReportedAndTheTickGoesOn) {
+    const std::string failure = "Не удалось отправить файлы на адрес: buh(timeout)";
+    work.interval = "1";
+    work.cycles = {{0, "", true}, {0, "ok", false}};
+    StartAndCheck();
+    loop.RunFor(2000);
+    EXPECT_EQ(work.cycleStarts, (std::vector<long>{1300, 2300}));
+    EXPECT_EQ(work.logLines, std::vector<std::string>{"Результат отправки: ok"});
+
+    // A failure still reaches the event log when mail.log cannot take it.
+    work.logFails = true;
+    work.cycles = {{0, failure, false}};
+    loop.RunFor(1000);
+    EXPECT_EQ(control.events,
+              (std::vector<LoggedEvent>{
+                  kStarted, ErrorEntry("[13] cannot delete /mail/buh/a.pdf: Permission denied"),
+                  ErrorEntry("[28] cannot write mail.log: No space left on device"),
+                  ErrorEntry(failure)}));
+    EXPECT_EQ(work.cycleStarts.size(), 3u);
+    EXPECT_FALSE(loop.QuitStatus());
+}
+
+// The real settings check against a folder of our own.
+TEST_F(WorkLoopTest, SettingsFileProblemsStopTheService) {
+    testing::TempDir dir;
+    const std::string full =
+        "[Main]\nMailFolder=/m\nMail=a@b.c\nLostFolder=/l\nTimer=%s\n"
+        "[SMTP]\nServer=s\nPort=25\nUser=u\nPassword=p\nTimeout=10\n";
+    auto withTimer = [&](const std::string& value) {
+        std::string text = full;
+        return text.replace(text.find("%s"), 2, value);
+    };
+    const std::vector<std::pair<std::optional<std::string>, std::string>> cases = {
+        {std::nullopt, "Не найден файл настроек " + (dir / "options.ini").string()},
+        {withTimer("abc"), "Неверно задан интервал проверки: [Main] Timer = \"abc\"\r\n"},
+        {withTimer("40000"), "Неверно задан интервал проверки: [Main] Timer = \"40000\"\r\n"},
+    };
+    SystemClock clock;
+    for (const auto& [options, entry] : cases) {
+        std::filesystem::remove(dir / "options.ini");
+        if (options) testing::WriteFile(dir / "options.ini", *options);
+        ManualEventLoop caseLoop;
+        testing::TestServiceControl caseControl;
+        ScannerWork scanner(dir.Path(), clock);
+        frmService caseForm({caseControl, caseLoop, scanner, prompt, out, err});
+        caseForm.Form_Load("");
+        caseLoop.RunFor(300);
+        EXPECT_EQ(caseControl.events, (std::vector<LoggedEvent>{kStarted, ErrorEntry(entry)}));
+        EXPECT_EQ(caseControl.stops, 1);
+        EXPECT_TRUE(caseForm.State().StopFlag);
+        EXPECT_EQ(caseLoop.QuitStatus(), 78);
+    }
+}
+
+TEST_F(WorkLoopTest, AnErrorInTheStartUpCheckStopsLikeBadSettings) {
+    testing::TempDir dir;
+    testing::WriteFile(dir / "options.ini", "[Main]\n");
+    std::filesystem::create_directory(dir / "mail.log");   // mail.log cannot be opened
+    SystemClock clock;
+    ScannerWork scanner(dir.Path(), clock);
+    frmService scannerForm({control, loop, scanner, prompt, out, err});
+    scannerForm.Form_Load("");
+    loop.RunFor(300);
+    ASSERT_EQ(control.events.size(), 2u);
+    EXPECT_EQ(control.events[1].type, EventType::Error);
+    EXPECT_TRUE(control.events[1].text.starts_with("[21] ")) << control.events[1].text;
+    EXPECT_NE(control.events[1].text.find("mail.log"), std::string::npos);
+    EXPECT_EQ(loop.QuitStatus(), 78);
+}
+
+TEST_F(WorkLoopTest, PauseStopsCyclesAndContinueChecksAgainWithoutResettingTheCount) {
+    StartAndCheck();
+    loop.RunFor(3200);                 // ticks at 1300, 2300, 3300: TickCount 3
+    form.Service_Pause();
+    loop.RunFor(20000);
+    EXPECT_TRUE(work.cycleStarts.empty());
+
+    form.Service_Continue();           // check at +300, then ticks count on from 3
+    loop.RunFor(2300);
+    EXPECT_EQ(work.checks, 2);
+    EXPECT_EQ(work.cycleStarts, std::vector<long>{23500 + 300 + 2000});
+    EXPECT_EQ(control.events,
+              (std::vector<LoggedEvent>{kStarted, ErrorEntry("Service paused"),
+                                        {EventType::Information, 110, "Service continued"}}));
+}
+
+TEST_F(WorkLoopTest, CloseAsksFirstAndStopEndsWithStatus0) {
+    work.interval = "1";
+    StartAndCheck();
+    form.Form_QueryUnload();
+    EXPECT_EQ(prompt.title, "Stop Service");
+    EXPECT_EQ(prompt.text,
+              "Are you sure you want to unload the service?...\r\nthe service will be stopped");
+    loop.RunFor(2000);                 // the loop goes on while the question is open
+    EXPECT_EQ(work.cycleStarts.size(), 2u);
+    prompt.Answer(false);
+    loop.RunFor(1000);
+    EXPECT_EQ(work.cycleStarts.size(), 3u);
+    EXPECT_FALSE(loop.QuitStatus());
+
+    form.Form_QueryUnload();
+    prompt.Answer(true);
+    EXPECT_EQ(control.stops, 1);
+    EXPECT_TRUE(form.State().StopFlag);
+    EXPECT_EQ(loop.QuitStatus(), 0);
+    EXPECT_EQ(control.events, std::vector<LoggedEvent>{kStarted});
+}
+
+}  // namespace
+}  // namespace quorvel
