@@ -5,18 +5,18 @@
 namespace quorvel {
 
 ScannerWork::ScannerWork(std::filesystem::path appFolder, const Clock& clock)
-    : appFolder_(std::move(appFolder)), log_(appFolder_, clock) {}
+    : log_(appFolder, clock), lockTest_(clock), scanner_(std::move(appFolder), log_, lockTest_) {}
 
 std::string ScannerWork::CheckSettings() {
-    return quorvel::CheckSettings(appFolder_, Ini, log_);
+    return quorvel::CheckSettings(scanner_.AppFolder(), scanner_.Ini(), log_);
 }
 
 std::string ScannerWork::ScanInterval() {
-    return Ini.ReadINI("Timer", std::string("Main"));
+    return scanner_.Ini().ReadINI("Timer", std::string("Main"));
 }
 
 std::string ScannerWork::ProcessMail() {
-    return "";  // TODO(lead): the Scanner's scan cycle goes here once it is merged.
+    return scanner_.ProcessMail();
 }
 
 void ScannerWork::WriteLog(std::string_view text) {

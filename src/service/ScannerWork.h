@@ -6,12 +6,14 @@
 
 #include "base/Clock.h"
 #include "log/MailLog.h"
+#include "mail/LeaseLockTest.h"
+#include "mail/Scanner.h"
 #include "service/MailWork.h"
-#include "settings/clsINI.h"
 
 namespace quorvel {
 
-// The mail side of the production service: options.ini and mail.log in the executable's folder.
+// The mail side of the production service: the Scanner over options.ini and mail.log in the
+// executable's folder, with the kernel's lease-based lock test.
 class ScannerWork final : public MailWork {
 public:
     ScannerWork(std::filesystem::path appFolder, const Clock& clock);
@@ -22,9 +24,9 @@ public:
     void WriteLog(std::string_view text) override;
 
 private:
-    std::filesystem::path appFolder_;
     MailLog log_;
-    clsINI Ini;
+    LeaseLockTest lockTest_;
+    Scanner scanner_;
 };
 
 }  // namespace quorvel
