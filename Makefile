@@ -16,8 +16,11 @@ build-asan: setup
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON >/dev/null
 	cmake --build build-asan -j $(JOBS)
 
-test: build build-asan
+# Every test through CTest, then the same tests built with AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+test: build
 	cd build && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory build-asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
 demo: build
