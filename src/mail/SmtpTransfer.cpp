@@ -7,12 +7,13 @@
 #include <curl/curl.h>
 
 #include "base/Error.h"
+#include "mail/Base64FileStream.h"
 #include "mail/HeaderEncoding.h"
 
 namespace quorvel {
 namespace {
 
-// libcurl reads files in pieces of this size; bigger pieces cost memory, smaller ones speed.
+// libcurl sends the message in pieces of this size; bigger pieces cost memory, smaller ones speed.
 constexpr long kUploadBuffer = 256 * 1024;
 
 struct CurlFree { void operator()(CURL* c) const { curl_easy_cleanup(c); } };
@@ -74,16 +75,52 @@ void AddBody(curl_mime* mime, const std::string& body) {
     Check(curl_mime_encoder(part, "base64"));
 }
 
-void AddAttachment(curl_mime* mime, const MailAttachment& attachment) {
+// libcurl's side of an attachment stream; a read failure is kept for the caller's error text.
+struct AttachmentSource {
+    Base64FileStream stream;
+    std::string failure;
+
+    static std::size_t Read(char* buffer, std::size_t size, std::size_t count, void* arg) {
+        auto* source = static_cast<AttachmentSource*>(arg);
+        try {
+            return source->stream.Read(buffer, size * count);
+        } catch (const std::exception& e) {
+            source->failure = e.what();
+            return CURL_READFUNC_ABORT;
+        }
+    }
+    static int Seek(void* arg, curl_off_t offset, int origin) {
+        if (offset != 0 || origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
+        try {
+            static_cast<AttachmentSource*>(arg)->stream.Rewind();
+            return CURL_SEEKFUNC_OK;
+        } catch (const std::exception&) {
+            return CURL_SEEKFUNC_FAIL;
+        }
+    }
+    static void Free(void* arg) { delete static_cast<AttachmentSource*>(arg); }
+};
+
+// An attachment part whose content is the file as base64, read from disk as the message goes out.
+AttachmentSource* AddAttachment(curl_mime* mime, const MailAttachment& attachment) {
     curl_mimepart* part = curl_mime_addpart(mime);
     if (part == nullptr) Check(CURLE_OUT_OF_MEMORY);
-    Check(curl_mime_filedata(part, attachment.Path.c_str()), ": " + CleanHeaderText(attachment.Path.string()));
+    std::unique_ptr<AttachmentSource> source;
+    try {
+        source.reset(new AttachmentSource{Base64FileStream(attachment.Path), {}});
+    } catch (const Error&) {
+        Check(CURLE_READ_ERROR, ": " + CleanHeaderText(attachment.Path.string()));
+    }
+    Check(curl_mime_data_cb(part, -1, &AttachmentSource::Read, &AttachmentSource::Seek, &AttachmentSource::Free,
+                            source.get()));
+    AttachmentSource* owned = source.release();  // freed with the part
     List headers;
     Append(headers, "Content-Type: " + attachment.ContentType + ";\r\n " + NameParameter(attachment.Name));
     Append(headers, "Content-Disposition: attachment;\r\n " + FileNameParameter(attachment.Name));
+    Append(headers, "Content-Transfer-Encoding: base64");
     Check(curl_mime_headers(part, headers.get(), 1));
     static_cast<void>(headers.release());
-    Check(curl_mime_encoder(part, "base64"));
+    return owned;
 }
 
 void SetTransport(CURL* curl, const SmtpSettings& smtp) {
@@ -109,7 +146,8 @@ void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp) {
     Mime mime(curl_mime_init(curl.get()));
     if (!mime) Check(CURLE_OUT_OF_MEMORY);
     AddBody(mime.get(), message.Body);
-    for (const auto& attachment : message.Attachments) AddAttachment(mime.get(), attachment);
+    std::vector<const AttachmentSource*> sources;
+    for (const auto& attachment : message.Attachments) sources.push_back(AddAttachment(mime.get(), attachment));
     const List headers = MessageHeaders(message);
     const List recipients = EnvelopeRecipients(message);
     const std::string mailFrom = "<" + message.From.Address + ">";
@@ -118,7 +156,11 @@ void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp) {
     Set(curl.get(), CURLOPT_MAIL_RCPT, recipients.get());
     Set(curl.get(), CURLOPT_HTTPHEADER, headers.get());
     Set(curl.get(), CURLOPT_MIMEPOST, mime.get());
-    Check(curl_easy_perform(curl.get()));
+    const CURLcode sent = curl_easy_perform(curl.get());
+    for (const AttachmentSource* source : sources) {
+        if (!source->failure.empty()) Check(CURLE_READ_ERROR, ": " + CleanHeaderText(source->failure));
+    }
+    Check(sent);
 }
 
 }  // namespace quorvel

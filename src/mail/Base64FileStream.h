@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/FileDescriptor.h"
+
+namespace quorvel {
+
+// One attachment's file as base64 text in lines of 76 characters separated by CR LF, read from
+// disk in large pieces as the message goes out, never whole into memory. libcurl's own encoder
+// works in 256-byte pieces and hands each to the socket on its own; this one lets a send fill the
+// upload buffer. The file is opened when the stream is made (without following a link), so an
+// attachment that cannot be read fails the send before anything goes out.
+class Base64FileStream {
+public:
+    explicit Base64FileStream(const std::filesystem::path& path);
+
+    // Fills up to `size` bytes of `out`; 0 at the end. Throws Error when the file cannot be read.
+    std::size_t Read(char* out, std::size_t size);
+    // Back to the start, for a transfer that is sent again.
+    void Rewind();
+
+private:
+    bool Refill();
+
+    std::filesystem::path path_;
+    FileDescriptor file_;
+    std::vector<unsigned char> input_;
+    std::string encoded_;
+    std::size_t encodedPos_ = 0;
+    std::size_t lineLength_ = 0;
+    bool end_ = false;
+};
+
+// `data` as base64, in lines of at most 76 characters separated by CR LF; `lineLength` carries
+// the length of the current line from one call to the next.
+void AppendBase64Lines(const unsigned char* data, std::size_t size, std::size_t& lineLength, std::string& out);
+
+}  // namespace quorvel

@@ -1,0 +1,46 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "mail/Base64FileStream.h"
+#include "support/TempDir.h"
+
+namespace quorvel {
+namespace {
+
+std::string Encode(const std::string& data) {
+    std::string out;
+    std::size_t lineLength = 0;
+    AppendBase64Lines(reinterpret_cast<const unsigned char*>(data.data()), data.size(), lineLength, out);
+    return out;
+}
+
+TEST(Base64, PaddingAndLines) {
+    EXPECT_EQ(Encode(""), "");
+    EXPECT_EQ(Encode("f"), "Zg==");
+    EXPECT_EQ(Encode("fo"), "Zm8=");
+    EXPECT_EQ(Encode("foo"), "Zm9v");
+    EXPECT_EQ(Encode("\xff\xfe\xfd"), "//79");
+    const std::string lines = Encode(std::string(114, 'a'));  // 152 characters: two full lines
+    EXPECT_EQ(lines.size(), 152u + 2u);
+    EXPECT_EQ(lines.substr(76, 2), "\r\n");
+    EXPECT_EQ(lines.find("\r\n", 78), std::string::npos) << "no line end after the last line";
+}
+
+TEST(Base64, AFileStreamsInSmallReadsAsOneEncoding) {
+    testing::TempDir dir;
+    std::string data;
+    for (int i = 0; i < 500000; ++i) data += static_cast<char>(i * 7 % 251);
+    testing::WriteFile(dir / "f.bin", data);
+    Base64FileStream stream(dir / "f.bin");
+    std::string streamed;
+    char piece[1000];
+    for (std::size_t n; (n = stream.Read(piece, sizeof piece)) > 0;) streamed.append(piece, n);
+    EXPECT_EQ(streamed, Encode(data));
+    stream.Rewind();
+    EXPECT_EQ(stream.Read(piece, 4), 4u);
+    EXPECT_EQ(std::string(piece, 4), streamed.substr(0, 4));
+}
+
+}  // namespace
+}  // namespace quorvel
