@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/Error.h"
 #include "mail/Base64FileStream.h"
 #include "support/TempDir.h"
 
@@ -40,6 +41,27 @@ TEST(Base64, AFileStreamsInSmallReadsAsOneEncoding) {
     stream.Rewind();
     EXPECT_EQ(stream.Read(piece, 4), 4u);
     EXPECT_EQ(std::string(piece, 4), streamed.substr(0, 4));
+}
+
+std::size_t OpenDescriptors() {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
+TEST(Base64, ABatchHoldsOneFileOpenAtATime) {
+    testing::TempDir dir;
+    std::vector<Base64FileStream> streams;
+    for (int i = 0; i < 300; ++i) testing::WriteFile(dir / std::to_string(i), i % 2 ? "" : "data");
+    const std::size_t before = OpenDescriptors();
+    for (int i = 0; i < 300; ++i) streams.emplace_back(dir / std::to_string(i));
+    char piece[64];
+    for (auto& stream : streams) {
+        while (stream.Read(piece, sizeof piece) > 0) EXPECT_LE(OpenDescriptors(), before + 1);
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+    testing::WriteFile(dir / "gone", "x");
+    Base64FileStream gone(dir / "gone");
+    std::filesystem::remove(dir / "gone");
+    EXPECT_THROW(gone.Read(piece, sizeof piece), Error);
 }
 
 }  // namespace

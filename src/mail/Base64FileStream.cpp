@@ -1,6 +1,7 @@
 #include "mail/Base64FileStream.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -45,13 +46,34 @@ void AppendBase64Lines(const unsigned char* data, std::size_t size, std::size_t&
     PutChar('=', lineLength, out);
 }
 
-Base64FileStream::Base64FileStream(const std::filesystem::path& path)
-    : path_(path), file_(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)), input_(kPieceSize) {
-    if (!file_.Valid()) throw SystemError("cannot open " + path.string());
+Base64FileStream::Base64FileStream(const std::filesystem::path& path) : path_(path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || ::access(path.c_str(), R_OK) != 0) {
+        throw SystemError("cannot open " + path.string());
+    }
+    if (!S_ISREG(info.st_mode)) throw Error(EINVAL, "not a regular file: " + path.string());
+}
+
+// The file is opened at its first read and closed, its buffers freed, at its end, so that a
+// batch of many files holds one open file and one set of buffers at a time.
+void Base64FileStream::Open() {
+    file_ = FileDescriptor(::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!file_.Valid()) throw SystemError("cannot open " + path_.string());
+    input_.resize(kPieceSize);
+}
+
+void Base64FileStream::Close() {
+    file_ = FileDescriptor();
+    std::vector<unsigned char>().swap(input_);
 }
 
 bool Base64FileStream::Refill() {
-    if (end_) return false;
+    if (end_) {
+        std::string().swap(encoded_);
+        encodedPos_ = 0;
+        return false;
+    }
+    if (!file_.Valid()) Open();
     std::size_t filled = 0;
     while (filled < input_.size()) {
         ssize_t n = ::read(file_.Get(), input_.data() + filled, input_.size() - filled);
@@ -66,6 +88,7 @@ bool Base64FileStream::Refill() {
     encoded_.clear();
     encodedPos_ = 0;
     AppendBase64Lines(input_.data(), filled, lineLength_, encoded_);
+    if (end_) Close();
     return !encoded_.empty();
 }
 
@@ -82,7 +105,7 @@ std::size_t Base64FileStream::Read(char* out, std::size_t size) {
 }
 
 void Base64FileStream::Rewind() {
-    if (::lseek(file_.Get(), 0, SEEK_SET) != 0) throw SystemError("cannot read " + path_.string());
+    Close();
     encoded_.clear();
     encodedPos_ = 0;
     lineLength_ = 0;

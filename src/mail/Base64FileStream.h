@@ -12,8 +12,9 @@ namespace quorvel {
 // One attachment's file as base64 text in lines of 76 characters separated by CR LF, read from
 // disk in large pieces as the message goes out, never whole into memory. libcurl's own encoder
 // works in 256-byte pieces and hands each to the socket on its own; this one lets a send fill the
-// upload buffer. The file is opened when the stream is made (without following a link), so an
-// attachment that cannot be read fails the send before anything goes out.
+// upload buffer. The file is checked when the stream is made (a readable regular file, not a
+// link), so an attachment that cannot be read fails the send before anything goes out; it is
+// opened at its first read (without following a link) and closed at its end.
 class Base64FileStream {
 public:
     explicit Base64FileStream(const std::filesystem::path& path);
@@ -24,6 +25,8 @@ public:
     void Rewind();
 
 private:
+    void Open();
+    void Close();
     bool Refill();
 
     std::filesystem::path path_;
