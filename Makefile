@@ -1,5 +1,6 @@
 # `make test` and `make demo` are the whole set-up on a fresh Debian machine.
 JOBS ?= $(shell nproc)
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all setup build build-asan test demo bench clean
 
@@ -23,7 +24,10 @@ test: build
 	$(MAKE) --no-print-directory build-asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# The demo needs only the executable.
+demo: setup
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build build -j $(JOBS) --target quorvel-server
 	scripts/demo
 
 bench: build
