@@ -156,5 +156,15 @@ TEST_F(ScanCycleTest, ALostFolderOnAnotherFileSystemReceivesCopies) {
     fs::remove_all(pattern);
 }
 
+TEST_F(ScanCycleTest, ANameCannotForgeALogLine) {
+    WriteSettings();
+    WriteFile(Mail() / "buh/a\r\n01.01.2026 00:00:00 - forged", "a");
+    lockTest_.Locked = {"a\r\n01.01.2026 00:00:00 - forged"};
+    EXPECT_EQ(scanner_.ProcessMail(), "");
+    EXPECT_EQ(LogTexts(), (std::vector<std::string>{"Найден непустой каталог: buh",
+                                                    "Файл a__01.01.2026 00:00:00 - forged заблокирован и не может "
+                                                    "быть отправлен"}));
+}
+
 }  // namespace
 }  // namespace quorvel

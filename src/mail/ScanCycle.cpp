@@ -1,6 +1,8 @@
 // The scan cycle: one recipient folder found, its batch sent, then deleted or moved to the lost
 // folder. Every file of the batch is accounted for: delivered and deleted, moved, or still waiting
-// in the mail folder with its reason in the cycle's result.
+// in the mail folder with its reason in the cycle's result. Names from the file system go into
+// mail.log and the journal with their control characters replaced, so that a name cannot forge a
+// line of either.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 
 #include "base/Error.h"
 #include "mail/FileMover.h"
+#include "mail/HeaderEncoding.h"
 #include "mail/Scanner.h"
 #include "mail/SendMail.h"
 #include "settings/GetAddress.h"
@@ -30,7 +33,7 @@ bool Exists(const std::string& path) {
 // "[name] reason; [name] reason" for the files that could not be disposed of.
 void AddProblem(std::string& problems, const std::string& name, const std::string& reason) {
     if (!problems.empty()) problems += "; ";
-    problems += "[" + name + "] " + reason;
+    problems += "[" + CleanHeaderText(name) + "] " + CleanHeaderText(reason);
 }
 
 // Creates `folder` (one level) unless it is there already; throws Error naming it.
@@ -56,14 +59,14 @@ std::string Scanner::ProcessMail() {
 
     std::string folder = FindMailFolder();
     if (folder.empty()) return "";
-    Log().WriteLog("Найден непустой каталог: " + folder);
+    Log().WriteLog("Найден непустой каталог: " + CleanHeaderText(folder));
     if (!CollectFiles()) return "";
 
     std::string address = GetAddress(folder, AppFolder());
     std::string subject = LongestFileName();
     std::string result = SendMail(address, subject, folder);
     if (result == "ok") return DeleteSentBatch(folder);
-    return "Не удалось отправить файлы на адрес: " + folder + "(" + result + MoveBatchToLost(folder) + ")";
+    return "Не удалось отправить файлы на адрес: " + CleanHeaderText(folder) + "(" + result + MoveBatchToLost(folder) + ")";
 }
 
 std::string Scanner::DeleteSentBatch(const std::string& folder) {

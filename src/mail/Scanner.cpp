@@ -5,6 +5,7 @@
 
 #include "base/Error.h"
 #include "mail/FolderListing.h"
+#include "mail/HeaderEncoding.h"
 
 namespace quorvel {
 
@@ -84,10 +85,10 @@ bool Scanner::CollectFiles() {
     std::string found;
     for (std::string& name : ListFiles(*folder)) {
         if (IsLocked(folderPath + "/" + name)) {
-            log_.WriteLog("Файл " + name + " заблокирован и не может быть отправлен");
+            log_.WriteLog("Файл " + CleanHeaderText(name) + " заблокирован и не может быть отправлен");
             return false;
         }
-        found += "[" + name + "] ";
+        found += "[" + CleanHeaderText(name) + "] ";
         files_.push_back(std::move(name));
     }
     if (files_.empty()) return false;
