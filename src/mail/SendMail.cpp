@@ -1,5 +1,6 @@
 #include "mail/SendMail.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <filesystem>
@@ -40,10 +41,25 @@ void Send(const std::string& address, const std::string& subject, const std::str
 
 }  // namespace
 
+namespace {
+
+// Length in characters, not bytes: a Cyrillic name is as long as it looks.
+std::size_t CharacterCount(const std::string& text) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+}  // namespace
+
 std::string LongestFileName(const std::vector<std::string>& Files) {
     std::string best;
+    std::size_t bestLength = 0;
     for (const auto& name : Files) {
-        if (name.size() > best.size()) best = name;
+        const std::size_t length = CharacterCount(name);
+        if (length > bestLength) {
+            best = name;
+            bestLength = length;
+        }
     }
     return best;
 }
