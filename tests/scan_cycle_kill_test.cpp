@@ -68,7 +68,7 @@ protected:
     bool Delivered(const Dropped& file) const {
         for (const auto& message : server_.Messages()) {
             for (const auto& attachment : message.Attachments) {
-                if (attachment.FileName == file.name && attachment.Size == file.content.size()) return true;
+                if (attachment.FileName == file.name && attachment.Data == file.content) return true;
             }
         }
         return false;

@@ -23,10 +23,8 @@ protected:
     // Writes options.ini for the test server; the folder "buh" is an alias of buh@example.com.
     void WriteSettings(const std::string& mailFolder, const std::string& lostFolder, const std::string& password) {
         WriteFile(app_ / "options.ini", "[Main]\r\nMailFolder=" + mailFolder + "\r\nLostFolder=" + lostFolder +
-                                            "\r\nMail=sender@example.com\r\nTimer=1\r\nSignature=S\r\n[SMTP]\r\nServer=" +
-                                            server_.Host() + "\r\nPort=" + std::to_string(server_.Port()) +
-                                            "\r\nUser=" + server_.User() + "\r\nPassword=" + password +
-                                            "\r\nTimeout=5\r\n[alias]\r\nbuh=buh@example.com\r\n");
+                                            "\r\nMail=sender@example.com\r\nTimer=1\r\nSignature=S\r\n" +
+                                            server_.SmtpSection(5, password) + "[alias]\r\nbuh=buh@example.com\r\n");
         scanner_.Ini().FileName(app_ / "options.ini");
     }
     void WriteSettings(const std::string& password = "secret") {
