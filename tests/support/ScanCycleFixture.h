@@ -35,15 +35,7 @@ protected:
     std::filesystem::path Lost() const { return app_ / "lost"; }
 
     // The texts of mail.log without their time stamps.
-    std::vector<std::string> LogTexts() const {
-        std::vector<std::string> texts;
-        std::string content = ReadFile(log_.Path());
-        for (std::size_t start = 0, end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
-            std::string line = content.substr(start, end - start);
-            texts.push_back(line.substr(line.find(" - ") + 3));
-        }
-        return texts;
-    }
+    std::vector<std::string> LogTexts() const { return quorvel::testing::LogTexts(log_.Path()); }
 
     TempDir app_;
     SmtpServer server_;
