@@ -26,17 +26,6 @@ protected:
                            smtp.SmtpSection(5) + "[alias]\nbuh=buh@example.com\n");
     }
 
-    // mail.log without its time stamps, one text a line.
-    std::vector<std::string> LogTexts() const {
-        std::vector<std::string> texts;
-        std::string content = testing::ReadFile(dir / "mail.log");
-        for (std::size_t start = 0, end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
-            std::string line = content.substr(start, end - start);
-            texts.push_back(line.substr(line.find(" - ") + 3));
-        }
-        return texts;
-    }
-
     testing::TempDir dir;
     fs::path exe = dir / "quorvel-server";
     testing::SmtpServer smtp;
@@ -58,7 +47,7 @@ TEST_F(DeliveryTest, DroppedBatchesAreSentOrMovedByTheRunningService) {
 
     const std::string failure =
         "Не удалось отправить файлы на адрес: nobody(Error  22: invalid e-mail address \"nobody\")";
-    EXPECT_EQ(LogTexts(), (std::vector<std::string>{"",
+    EXPECT_EQ(testing::LogTexts(dir / "mail.log"), (std::vector<std::string>{"",
                                                     "Найден непустой каталог: buh",
                                                     "Найдены файлы к отправке: [a.txt] [b.txt] ",
                                                     "Отправка почты на: buh",

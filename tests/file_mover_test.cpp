@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include "base/Error.h"
 #include "mail/FileMover.h"
 #include "support/TempDir.h"
@@ -38,14 +36,9 @@ TEST(FileMover, AFailedMoveLeavesTheSource) {
 
 TEST(FileMover, AcrossFileSystemsCopiesDurablyThenRemovesTheSource) {
     testing::TempDir dir;
-    const std::filesystem::path otherFs = "/dev/shm";
-    struct stat here {}, there {};
-    if (::stat(dir.Path().c_str(), &here) != 0 || ::stat(otherFs.c_str(), &there) != 0 || here.st_dev == there.st_dev) {
-        GTEST_SKIP() << "no second file system at /dev/shm to move across";
-    }
-    std::string pattern = (otherFs / "quorvel-lost-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const std::filesystem::path lost = pattern;
+    if (testing::SameFileSystem(dir.Path(), "/dev/shm")) GTEST_SKIP() << "no second file system at /dev/shm";
+    testing::TempDir otherFs("/dev/shm");
+    const std::filesystem::path& lost = otherFs.Path();
     std::string big(3 << 20, 'x');
     testing::WriteFile(dir / "mail/big.bin", big);
     testing::WriteFile(lost / "big.bin", "older");
@@ -59,7 +52,6 @@ TEST(FileMover, AcrossFileSystemsCopiesDurablyThenRemovesTheSource) {
     EXPECT_EQ(std::filesystem::status(placed).permissions(), std::filesystem::perms::owner_read);
     EXPECT_FALSE(std::filesystem::exists(dir / "mail/big.bin"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(lost), {}), 2) << "no temporary copy left behind";
-    std::filesystem::remove_all(lost);
 }
 
 }  // namespace

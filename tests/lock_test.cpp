@@ -12,6 +12,7 @@
 #include <string>
 
 #include "mail/LeaseLockTest.h"
+#include "support/FixedClock.h"
 #include "support/TempDir.h"
 
 namespace quorvel {
@@ -21,12 +22,6 @@ using testing::TempDir;
 using testing::WriteFile;
 namespace fs = std::filesystem;
 using std::chrono::seconds;
-
-class SettableClock final : public Clock {
-public:
-    std::chrono::system_clock::time_point Now() const override { return now; }
-    std::chrono::system_clock::time_point now{};
-};
 
 std::chrono::system_clock::time_point ChangeTime(const fs::path& path) {
     struct stat info {};
@@ -150,7 +145,7 @@ TEST_F(LeaseLockTestTest, WithoutLeasesARecentChangeOrALockCountsAsLocked) {
 
     auto answers = [&](std::initializer_list<std::pair<fs::path, seconds>> queries) {
         return AsNobody([&] {
-            SettableClock clock;
+            testing::FixedClock clock;
             LeaseLockTest lockTest(clock);
             std::string text;
             for (const auto& [path, after] : queries) {

@@ -1,9 +1,9 @@
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -68,7 +68,7 @@ protected:
     bool Delivered(const Dropped& file) const {
         for (const auto& message : server_.Messages()) {
             for (const auto& attachment : message.Attachments) {
-                if (attachment.FileName == file.name && attachment.Size == file.content.size()) return true;
+                if (attachment.FileName == file.name && attachment.Data == file.content) return true;
             }
         }
         return false;
@@ -84,13 +84,8 @@ protected:
 };
 
 TEST_F(ScanCycleKillTest, NoFileIsLostWhereverTheCycleIsKilled) {
-    fs::path otherFs;
-    std::string pattern = "/dev/shm/quorvel-lost-XXXXXX";
-    struct stat here {}, there {};
-    if (::stat(app_.Path().c_str(), &here) == 0 && ::stat("/dev/shm", &there) == 0 && here.st_dev != there.st_dev &&
-        ::mkdtemp(pattern.data()) != nullptr) {
-        otherFs = pattern;
-    }
+    std::optional<testing::TempDir> otherFs;
+    if (!testing::SameFileSystem(app_.Path(), "/dev/shm")) otherFs.emplace("/dev/shm");
 
     // One undisturbed cycle of each kind tells how long a cycle takes here.
     Clock::duration longest{};
@@ -110,13 +105,12 @@ TEST_F(ScanCycleKillTest, NoFileIsLostWhereverTheCycleIsKilled) {
     const auto span = std::chrono::duration_cast<std::chrono::microseconds>(longest).count() * 6 / 5;
     std::uniform_int_distribution<long> delay(0, std::max<long>(span, 1000));
     for (int run = 0; run < 40; ++run) {
-        fs::path lost = (run % 4 == 3 && !otherFs.empty()) ? otherFs : Lost();
+        fs::path lost = (run % 4 == 3 && otherFs) ? otherFs->Path() : Lost();
         WriteSettings(Mail().string(), lost.string(), run % 2 == 0 ? "secret" : "wrong");
         auto batch = DropBatch(run);
         CycleKilledAfter(std::chrono::microseconds(delay(random)));
         ExpectNothingLost(batch, lost);
     }
-    if (!otherFs.empty()) fs::remove_all(otherFs);
 }
 
 }  // namespace

@@ -141,19 +141,14 @@ TEST_F(ScanCycleTest, AFileThatCannotBeDisposedOfIsNamedAndTheRestHandled) {
 }
 
 TEST_F(ScanCycleTest, ALostFolderOnAnotherFileSystemReceivesCopies) {
-    struct stat here {}, there {};
-    if (::stat(app_.Path().c_str(), &here) != 0 || ::stat("/dev/shm", &there) != 0 || here.st_dev == there.st_dev) {
-        GTEST_SKIP() << "no second file system at /dev/shm to move across";
-    }
-    std::string pattern = "/dev/shm/quorvel-lost-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path lost = fs::path(pattern) / "lost";
+    if (testing::SameFileSystem(app_.Path(), "/dev/shm")) GTEST_SKIP() << "no second file system at /dev/shm";
+    testing::TempDir otherFs("/dev/shm");
+    const fs::path lost = otherFs / "lost";
     WriteSettings(Mail().string(), lost.string(), "wrong");
     WriteFile(Mail() / "buh/a.bin", std::string(100000, 'a'));
     EXPECT_EQ(scanner_.ProcessMail(), "Не удалось отправить файлы на адрес: buh(Error  67: Login denied)");
     EXPECT_EQ(ReadFile(lost / "buh/a.bin"), std::string(100000, 'a'));
     EXPECT_TRUE(fs::is_empty(Mail() / "buh"));
-    fs::remove_all(pattern);
 }
 
 TEST_F(ScanCycleTest, ANameCannotForgeALogLine) {

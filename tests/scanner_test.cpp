@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
 #include "base/Error.h"
 #include "log/MailLog.h"
 #include "mail/Scanner.h"
+#include "support/ScriptedLockTest.h"
 #include "support/TempDir.h"
 
 namespace quorvel {
@@ -19,17 +19,6 @@ namespace {
 using testing::TempDir;
 using testing::WriteFile;
 namespace fs = std::filesystem;
-
-// Locks the files it is told to and remembers every path it was asked about.
-class ScriptedLockTest final : public LockTest {
-public:
-    bool IsLocked(const fs::path& path) const override {
-        asked.push_back(path.string());
-        return locked.count(path.filename().string()) > 0;
-    }
-    std::set<std::string> locked;
-    mutable std::vector<std::string> asked;
-};
 
 class ScannerTest : public ::testing::Test {
 protected:
@@ -40,21 +29,12 @@ protected:
 
     fs::path Mail() const { return dir_ / "mail"; }
 
-    // The texts of mail.log without their time stamps.
-    std::vector<std::string> LogTexts() const {
-        std::vector<std::string> texts;
-        std::string content = testing::ReadFile(log_.Path());
-        for (std::size_t start = 0, end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
-            std::string line = content.substr(start, end - start);
-            texts.push_back(line.substr(line.find(" - ") + 3));
-        }
-        return texts;
-    }
+    std::vector<std::string> LogTexts() const { return testing::LogTexts(log_.Path()); }
 
     TempDir dir_;
     SystemClock clock_;
     MailLog log_;
-    ScriptedLockTest lockTest_;
+    testing::ScriptedLockTest lockTest_;
     Scanner scanner_;
 };
 
@@ -116,7 +96,7 @@ TEST_F(ScannerTest, FolderEmptiedOrRemovedAfterItWasChosenGivesFalseAndLogsNothi
 
 TEST_F(ScannerTest, LockedFileStopsTheBatch) {
     for (const char* file : {"a", "b", "c"}) WriteFile(Mail() / "r" / file, "f");
-    lockTest_.locked = {"b"};
+    lockTest_.Locked = {"b"};
 
     ASSERT_EQ(scanner_.FindMailFolder(), "r");
     EXPECT_FALSE(scanner_.CollectFiles());
@@ -125,7 +105,7 @@ TEST_F(ScannerTest, LockedFileStopsTheBatch) {
     EXPECT_EQ(lockTest_.asked.size(), 2u) << "the files after the locked one are not tested";
 
     // The next cycle finds the same folder, and the batch goes once the file is free.
-    lockTest_.locked.clear();
+    lockTest_.Locked.clear();
     ASSERT_EQ(scanner_.FindMailFolder(), "r");
     EXPECT_TRUE(scanner_.CollectFiles());
     EXPECT_EQ(scanner_.FileCount(), 3u);

@@ -1,33 +1,15 @@
 #!/usr/bin/python3
-"""A small SMTP server for the tests and the demo.
+"""A small SMTP server for the tests and the demo (aiosmtpd, run by /usr/bin/python3).
 
-It listens on 127.0.0.1, asks for AUTH LOGIN or PLAIN over plain text against one user and
-password, and stores every accepted message with its envelope. It is run with Debian's
-/usr/bin/python3, which sees the python3-aiosmtpd package.
-
-Readiness: once it listens, the port it got is written to --port-file (written whole, then
-renamed into place); without --port-file, or with --print, "listening on 127.0.0.1:PORT" is
-printed on standard output.
-
-Storage (--store DIR): each message N (from 1) gives N.eml (the DATA as received) and N.rec, the
-message read back by Python's email package (policy.default). N.rec appears only when complete.
-It is a list of records, each `key SP length LF bytes LF` with the length in bytes of UTF-8:
-  mail_from, rcpt (one per envelope recipient), header_name + header_value (one pair per header,
-  in order, decoded), body (the first text/plain part, decoded), attachment_name,
-  attachment_type, attachment_size, attachment_sha256 (one group per attachment, in order),
-  defect (one per parser defect found anywhere in the message: "Header: Class: text" for a
-  header's defect, "Class: text" for a part's).
-
-Fault modes (--fault): none; refuse (recipients named by --refuse get 550); drop (the connection
-is closed when the message data has arrived, before any answer); stall (greets, then never
-answers anything). A wrong password always gets 535.
-
---print: prints each message as it arrives: envelope, subject, attachment names and sizes.
+Listens on 127.0.0.1 and requires AUTH LOGIN or PLAIN over plain text; a wrong password gets 535.
+Once listening it writes its port to --port-file. --store DIR: message N (from 1) gives N.eml (the
+DATA) and then N.rec, records `key SP length LF bytes LF` of the message as the email package reads
+it. --fault: refuse (550 for --refuse recipients), drop (closes once the data has arrived), stall
+(greets, then never answers). --print: prints the port and each message as it arrives.
 """
 
 import argparse
 import asyncio
-import hashlib
 import logging
 import os
 import signal
@@ -40,20 +22,20 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
 def parse_args():
-    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    p.add_argument("--port", type=int, default=0, help="port to bind; 0 picks a free one")
-    p.add_argument("--port-file", help="file that receives the port once listening")
-    p.add_argument("--store", help="folder that receives every accepted message")
+    p = argparse.ArgumentParser()
+    p.add_argument("--port", type=int, default=0)
+    p.add_argument("--port-file")
+    p.add_argument("--store")
     p.add_argument("--user", default="quorvel")
     p.add_argument("--password", default="secret")
     p.add_argument("--fault", choices=["none", "refuse", "drop", "stall"], default="none")
-    p.add_argument("--refuse", action="append", default=[], help="recipient to refuse (--fault refuse)")
+    p.add_argument("--refuse", action="append", default=[])
     p.add_argument("--print", action="store_true", dest="print_messages")
     return p.parse_args()
 
 
 def record(key, value):
-    data = value if isinstance(value, bytes) else str(value).encode("utf-8", "surrogateescape")
+    data = value if isinstance(value, bytes) else value.encode("utf-8", "surrogateescape")
     return key.encode() + b" " + str(len(data)).encode() + b"\n" + data + b"\n"
 
 
@@ -67,7 +49,6 @@ def all_defects(msg):
 
 
 def describe(envelope):
-    """The message as the email package reads it: a list of (key, value) pairs."""
     msg = BytesParser(policy=policy.default).parsebytes(envelope.content)
     fields = [("mail_from", envelope.mail_from)]
     fields += [("rcpt", r) for r in envelope.rcpt_tos]
@@ -77,25 +58,20 @@ def describe(envelope):
     if body is not None:
         fields.append(("body", body.get_content()))
     for part in msg.iter_attachments():
-        data = part.get_payload(decode=True) or b""
         fields += [("attachment_name", part.get_filename() or ""),
                    ("attachment_type", part.get_content_type()),
-                   ("attachment_size", len(data)),
-                   ("attachment_sha256", hashlib.sha256(data).hexdigest())]
+                   ("attachment_data", part.get_payload(decode=True) or b"")]
     fields += [("defect", d) for d in all_defects(msg)]
     return fields
 
 
 def print_message(number, fields):
     get = lambda key: [v for k, v in fields if k == key]
-    names, values = get("header_name"), get("header_value")
-    subject = next((v for n, v in zip(names, values) if n.lower() == "subject"), "")
-    print(f"--- message {number}")
-    print(f"envelope from: {fields[0][1]}")
-    print(f"envelope to:   {', '.join(get('rcpt'))}")
-    print(f"subject:       {subject}")
-    for name, size in zip(get("attachment_name"), get("attachment_size")):
-        print(f"attachment:    {name} ({size} bytes)")
+    subject = dict(zip(get("header_name"), get("header_value"))).get("Subject", "")
+    print(f"--- message {number}\nenvelope from: {fields[0][1]}\n"
+          f"envelope to:   {', '.join(get('rcpt'))}\nsubject:       {subject}")
+    for name, data in zip(get("attachment_name"), get("attachment_data")):
+        print(f"attachment:    {name} ({len(data)} bytes)")
     sys.stdout.flush()
 
 
@@ -133,8 +109,6 @@ class Handler:
 
 
 class Stalled(asyncio.Protocol):
-    """Greets, then reads everything and answers nothing."""
-
     def connection_made(self, transport):
         transport.write(b"220 127.0.0.1 ESMTP\r\n")
 
@@ -166,7 +140,7 @@ async def serve(args):
         os.makedirs(args.store, exist_ok=True)
     if args.port_file:
         write_whole(args.port_file, f"{port}\n".encode())
-    if args.print_messages or not args.port_file:
+    if args.print_messages:
         print(f"listening on 127.0.0.1:{port}", flush=True)
     stop = loop.create_future()
     for sig in (signal.SIGTERM, signal.SIGINT):

@@ -62,14 +62,19 @@ private:
     ManualEventLoop& loop_;
 };
 
-class WorkLoopTest : public ::testing::Test {
-protected:
+// The service form on a manual loop, around the scripted work or another one.
+struct Harness {
+    explicit Harness(MailWork* other = nullptr) : form({control, loop, other ? *other : work, prompt, out, err}) {}
     ManualEventLoop loop;
     testing::TestServiceControl control;
     testing::TestPrompt prompt;
     ScriptedWork work{loop};
     std::ostringstream out, err;
-    frmService form{{control, loop, work, prompt, out, err}};
+    frmService form;
+};
+
+class WorkLoopTest : public ::testing::Test, public Harness {
+protected:
 
     // The load handler sets the 300 ms start-up delay; the check runs at 300 ms.
     void StartAndCheck() {
@@ -98,14 +103,11 @@ TEST_F(WorkLoopTest, ScanIntervalFollowsTheNumericConversion) {
         {"-3", {1300, 2300, 3300, 4300}},
     };
     for (const auto& [interval, starts] : cases) {
-        ManualEventLoop caseLoop;
-        testing::TestServiceControl caseControl;
-        ScriptedWork caseWork(caseLoop);
-        caseWork.interval = interval;
-        frmService caseForm({caseControl, caseLoop, caseWork, prompt, out, err});
-        caseForm.Form_Load("");
-        caseLoop.RunFor(4300);
-        EXPECT_EQ(caseWork.cycleStarts, starts) << "[Main] Timer = " << interval;
+        Harness h;
+        h.work.interval = interval;
+        h.form.Form_Load("");
+        h.loop.RunFor(4300);
+        EXPECT_EQ(h.work.cycleStarts, starts) << "[Main] Timer = " << interval;
     }
 }
 
@@ -142,8 +144,9 @@ TEST_F(WorkLoopTest, ErrorsInACycleAreReportedAndTheTickGoesOn) {
     EXPECT_FALSE(loop.QuitStatus());
 }
 
-// The real settings check against a folder of our own.
-TEST_F(WorkLoopTest, SettingsFileProblemsStopTheService) {
+// The real settings check against a folder of our own: a problem found, or an error raised while
+// checking (mail.log is a folder), is one event log entry and a stop with status 78.
+TEST_F(WorkLoopTest, SettingsProblemsAndErrorsInTheCheckStopTheService) {
     testing::TempDir dir;
     const std::string full =
         "[Main]\nMailFolder=/m\nMail=a@b.c\nLostFolder=/l\nTimer=%s\n"
@@ -156,38 +159,25 @@ TEST_F(WorkLoopTest, SettingsFileProblemsStopTheService) {
         {std::nullopt, "Не найден файл настроек " + (dir / "options.ini").string()},
         {withTimer("abc"), "Неверно задан интервал проверки: [Main] Timer = \"abc\"\r\n"},
         {withTimer("40000"), "Неверно задан интервал проверки: [Main] Timer = \"40000\"\r\n"},
+        {"[Main]\n", "[21] cannot open " + (dir / "mail.log").string() + ": Is a directory"},
     };
     SystemClock clock;
     for (const auto& [options, entry] : cases) {
         std::filesystem::remove(dir / "options.ini");
         if (options) testing::WriteFile(dir / "options.ini", *options);
-        ManualEventLoop caseLoop;
-        testing::TestServiceControl caseControl;
+        if (entry.starts_with("[21]")) {
+            std::filesystem::remove(dir / "mail.log");
+            std::filesystem::create_directory(dir / "mail.log");
+        }
         ScannerWork scanner(dir.Path(), clock);
-        frmService caseForm({caseControl, caseLoop, scanner, prompt, out, err});
-        caseForm.Form_Load("");
-        caseLoop.RunFor(300);
-        EXPECT_EQ(caseControl.events, (std::vector<LoggedEvent>{kStarted, ErrorEntry(entry)}));
-        EXPECT_EQ(caseControl.stops, 1);
-        EXPECT_TRUE(caseForm.State().StopFlag);
-        EXPECT_EQ(caseLoop.QuitStatus(), 78);
+        Harness h(&scanner);
+        h.form.Form_Load("");
+        h.loop.RunFor(300);
+        EXPECT_EQ(h.control.events, (std::vector<LoggedEvent>{kStarted, ErrorEntry(entry)}));
+        EXPECT_EQ(h.control.stops, 1);
+        EXPECT_TRUE(h.form.State().StopFlag);
+        EXPECT_EQ(h.loop.QuitStatus(), 78);
     }
-}
-
-TEST_F(WorkLoopTest, AnErrorInTheStartUpCheckStopsLikeBadSettings) {
-    testing::TempDir dir;
-    testing::WriteFile(dir / "options.ini", "[Main]\n");
-    std::filesystem::create_directory(dir / "mail.log");   // mail.log cannot be opened
-    SystemClock clock;
-    ScannerWork scanner(dir.Path(), clock);
-    frmService scannerForm({control, loop, scanner, prompt, out, err});
-    scannerForm.Form_Load("");
-    loop.RunFor(300);
-    ASSERT_EQ(control.events.size(), 2u);
-    EXPECT_EQ(control.events[1].type, EventType::Error);
-    EXPECT_TRUE(control.events[1].text.starts_with("[21] ")) << control.events[1].text;
-    EXPECT_NE(control.events[1].text.find("mail.log"), std::string::npos);
-    EXPECT_EQ(loop.QuitStatus(), 78);
 }
 
 TEST_F(WorkLoopTest, PauseStopsCyclesAndContinueChecksAgainWithoutResettingTheCount) {

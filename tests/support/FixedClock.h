@@ -6,9 +6,11 @@
 
 namespace quorvel::testing {
 
-// A wall clock pinned to one local date and time.
+// A wall clock that shows `now` and moves only when the test sets it.
 class FixedClock final : public Clock {
 public:
+    FixedClock() = default;
+    // Pinned to one local date and time.
     FixedClock(int year, int month, int day, int hour, int minute, int second) {
         std::tm local{};
         local.tm_year = year - 1900;
@@ -18,12 +20,11 @@ public:
         local.tm_min = minute;
         local.tm_sec = second;
         local.tm_isdst = -1;
-        now_ = std::chrono::system_clock::from_time_t(std::mktime(&local));
+        now = std::chrono::system_clock::from_time_t(std::mktime(&local));
     }
-    std::chrono::system_clock::time_point Now() const override { return now_; }
+    std::chrono::system_clock::time_point Now() const override { return now; }
 
-private:
-    std::chrono::system_clock::time_point now_;
+    std::chrono::system_clock::time_point now{};
 };
 
 }  // namespace quorvel::testing

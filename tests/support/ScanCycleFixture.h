@@ -23,10 +23,8 @@ protected:
     // Writes options.ini for the test server; the folder "buh" is an alias of buh@example.com.
     void WriteSettings(const std::string& mailFolder, const std::string& lostFolder, const std::string& password) {
         WriteFile(app_ / "options.ini", "[Main]\r\nMailFolder=" + mailFolder + "\r\nLostFolder=" + lostFolder +
-                                            "\r\nMail=sender@example.com\r\nTimer=1\r\nSignature=S\r\n[SMTP]\r\nServer=" +
-                                            server_.Host() + "\r\nPort=" + std::to_string(server_.Port()) +
-                                            "\r\nUser=" + server_.User() + "\r\nPassword=" + password +
-                                            "\r\nTimeout=5\r\n[alias]\r\nbuh=buh@example.com\r\n");
+                                            "\r\nMail=sender@example.com\r\nTimer=1\r\nSignature=S\r\n" +
+                                            server_.SmtpSection(5, password) + "[alias]\r\nbuh=buh@example.com\r\n");
         scanner_.Ini().FileName(app_ / "options.ini");
     }
     void WriteSettings(const std::string& password = "secret") {
@@ -37,15 +35,7 @@ protected:
     std::filesystem::path Lost() const { return app_ / "lost"; }
 
     // The texts of mail.log without their time stamps.
-    std::vector<std::string> LogTexts() const {
-        std::vector<std::string> texts;
-        std::string content = ReadFile(log_.Path());
-        for (std::size_t start = 0, end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
-            std::string line = content.substr(start, end - start);
-            texts.push_back(line.substr(line.find(" - ") + 3));
-        }
-        return texts;
-    }
+    std::vector<std::string> LogTexts() const { return quorvel::testing::LogTexts(log_.Path()); }
 
     TempDir app_;
     SmtpServer server_;

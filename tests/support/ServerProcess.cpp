@@ -138,14 +138,6 @@ bool ServerProcess::WaitFor(const std::string& stream, std::string_view text, in
     return true;
 }
 
-bool ServerProcess::WaitForError(std::string_view text, int count) {
-    return WaitFor(err_, text, count);
-}
-
-bool ServerProcess::WaitForTerminal(std::string_view text) {
-    return WaitFor(terminal_, text, 1);
-}
-
 void ServerProcess::Signal(int signal) const {
     ::kill(pid_, signal);
 }
@@ -156,7 +148,9 @@ void ServerProcess::Type(std::string_view keys) const {
 
 int ServerProcess::Wait() {
     auto limit = std::chrono::steady_clock::now() + kSafetyLimit;
-    while (Pump() && std::chrono::steady_clock::now() < limit) {}
+    while (Pump()) {
+        if (std::chrono::steady_clock::now() > limit) ::kill(pid_, SIGKILL);
+    }
     int status = 0;
     ::waitpid(pid_, &status, 0);
     pid_ = -1;

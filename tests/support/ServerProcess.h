@@ -28,12 +28,13 @@ public:
 
     // Reads output until `text` has appeared in standard error (or on the terminal) `count`
     // times; false when the process ended first or a generous safety limit passed.
-    bool WaitForError(std::string_view text, int count = 1);
-    bool WaitForTerminal(std::string_view text);
+    bool WaitForError(std::string_view text, int count = 1) { return WaitFor(err_, text, count); }
+    bool WaitForTerminal(std::string_view text, int count = 1) { return WaitFor(terminal_, text, count); }
 
     void Signal(int signal) const;
     void Type(std::string_view keys) const;
-    // Waits for the end; the exit status, or 128 + the signal that ended it.
+    // Waits for the end (a process still running after the safety limit is killed); the exit
+    // status, or 128 + the signal that ended it.
     int Wait();
 
     const std::string& Output() const { return out_; }

@@ -1,14 +1,13 @@
 #include "support/SmtpServer.h"
 
+#include <spawn.h>
+#include <strings.h>
+#include <sys/wait.h>
+
 #include <algorithm>
-#include <cctype>
 #include <csignal>
-#include <cstring>
 #include <stdexcept>
 #include <thread>
-
-#include <spawn.h>
-#include <sys/wait.h>
 
 extern char** environ;
 
@@ -16,48 +15,27 @@ namespace quorvel::testing {
 namespace {
 
 constexpr auto kPoll = std::chrono::milliseconds(20);
-constexpr auto kStartLimit = std::chrono::seconds(30);
 
-bool SameName(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
-const char* FaultName(SmtpServer::Fault fault) {
-    switch (fault) {
-        case SmtpServer::Fault::RefuseRecipients: return "refuse";
-        case SmtpServer::Fault::DropInData: return "drop";
-        case SmtpServer::Fault::Stall: return "stall";
-        case SmtpServer::Fault::None: break;
-    }
-    return "none";
-}
+bool SameName(const std::string& a, std::string_view b) { return ::strcasecmp(a.c_str(), std::string(b).c_str()) == 0; }
 
 // Reads the records of one N.rec file (see tests/smtp_server.py) into a message.
 ReceivedMessage ParseRecords(std::string_view text) {
     ReceivedMessage m;
-    std::string pendingName;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t space = text.find(' ', pos);
-        std::size_t newline = text.find('\n', space);
-        if (space == std::string_view::npos || newline == std::string_view::npos) {
-            throw std::runtime_error("malformed record file from the test SMTP server");
-        }
+    for (std::size_t pos = 0; pos < text.size();) {
+        std::size_t space = text.find(' ', pos), newline = text.find('\n', space);
+        if (newline == std::string_view::npos) throw std::runtime_error("malformed record file");
         std::string key(text.substr(pos, space - pos));
         std::size_t length = std::stoul(std::string(text.substr(space + 1, newline - space - 1)));
         std::string value(text.substr(newline + 1, length));
         pos = newline + 1 + length + 1;
         if (key == "mail_from") m.MailFrom = value;
         else if (key == "rcpt") m.Recipients.push_back(value);
-        else if (key == "header_name") pendingName = value;
-        else if (key == "header_value") m.Headers.emplace_back(pendingName, value);
+        else if (key == "header_name") m.Headers.emplace_back(value, "");
+        else if (key == "header_value") m.Headers.back().second = value;
         else if (key == "body") m.Body = value;
-        else if (key == "attachment_name") m.Attachments.push_back({value, "", 0, ""});
+        else if (key == "attachment_name") m.Attachments.push_back({value, "", ""});
         else if (key == "attachment_type") m.Attachments.back().ContentType = value;
-        else if (key == "attachment_size") m.Attachments.back().Size = std::stoull(value);
-        else if (key == "attachment_sha256") m.Attachments.back().Sha256 = value;
+        else if (key == "attachment_data") m.Attachments.back().Data = value;
         else if (key == "defect") m.Defects.push_back(value);
     }
     return m;
@@ -76,32 +54,26 @@ std::size_t ReceivedMessage::HeaderCount(std::string_view name) const {
     return std::count_if(Headers.begin(), Headers.end(), [&](const auto& h) { return SameName(h.first, name); });
 }
 
-SmtpServer::SmtpServer() : SmtpServer(Options{}) {}
-
-SmtpServer::SmtpServer(Options options) : options_(std::move(options)) {
+SmtpServer::SmtpServer(Fault fault, const std::vector<std::string>& refused) {
+    const char* faults[] = {"none", "refuse", "drop", "stall"};
     const std::string portFile = (dir_ / "port").string();
     std::vector<std::string> args = {"/usr/bin/python3", std::string(QUORVEL_TESTS_DIR) + "/smtp_server.py",
                                      "--port-file", portFile, "--store", (dir_ / "store").string(),
-                                     "--user", options_.User, "--password", options_.Password,
-                                     "--fault", FaultName(options_.fault)};
-    for (const auto& r : options_.Refused) {
-        args.push_back("--refuse");
-        args.push_back(r);
-    }
+                                     "--user", User(), "--password", Password(),
+                                     "--fault", faults[static_cast<int>(fault)]};
+    for (const auto& r : refused) args.insert(args.end(), {"--refuse", r});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (int rc = ::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ); rc != 0) {
-        throw std::runtime_error("cannot start the test SMTP server: " + std::string(std::strerror(rc)));
+    if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        throw std::runtime_error("cannot start the test SMTP server");
     }
-    for (auto waited = std::chrono::milliseconds(0); waited < kStartLimit; waited += kPoll) {
-        std::string text = ReadFile(portFile);
-        if (!text.empty()) {
+    for (int tries = 0; tries < 1500; ++tries) {
+        if (std::string text = ReadFile(portFile); !text.empty()) {
             port_ = std::stoi(text);
             return;
         }
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
             pid_ = -1;
             throw std::runtime_error("the test SMTP server ended before it listened (is python3-aiosmtpd installed?)");
         }
@@ -113,14 +85,13 @@ SmtpServer::SmtpServer(Options options) : options_(std::move(options)) {
 SmtpServer::~SmtpServer() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
+        ::waitpid(pid_, nullptr, 0);
     }
 }
 
-std::string SmtpServer::SmtpSection(int timeoutSeconds) const {
-    return "[SMTP]\r\nServer=" + Host() + "\r\nPort=" + std::to_string(port_) + "\r\nUser=" + options_.User +
-           "\r\nPassword=" + options_.Password + "\r\nTimeout=" + std::to_string(timeoutSeconds) + "\r\n";
+std::string SmtpServer::SmtpSection(int timeoutSeconds, const std::string& password) const {
+    return "[SMTP]\r\nServer=" + Host() + "\r\nPort=" + std::to_string(port_) + "\r\nUser=" + User() +
+           "\r\nPassword=" + password + "\r\nTimeout=" + std::to_string(timeoutSeconds) + "\r\n";
 }
 
 std::size_t SmtpServer::StoredCount() const {
@@ -131,11 +102,10 @@ std::size_t SmtpServer::StoredCount() const {
 
 std::vector<ReceivedMessage> SmtpServer::Messages() const {
     std::vector<ReceivedMessage> messages;
-    const std::size_t count = StoredCount();
-    for (std::size_t i = 1; i <= count; ++i) {
-        const auto base = dir_ / "store" / std::to_string(i);
-        messages.push_back(ParseRecords(ReadFile(base.string() + ".rec")));
-        messages.back().Raw = ReadFile(base.string() + ".eml");
+    for (std::size_t i = 1, count = StoredCount(); i <= count; ++i) {
+        const std::string base = (dir_ / "store" / std::to_string(i)).string();
+        messages.push_back(ParseRecords(ReadFile(base + ".rec")));
+        messages.back().Raw = ReadFile(base + ".eml");
     }
     return messages;
 }

@@ -1,13 +1,12 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
-
-#include <sys/types.h>
 
 #include "support/TempDir.h"
 
@@ -17,8 +16,7 @@ namespace quorvel::testing {
 struct ReceivedAttachment {
     std::string FileName;     // decoded file name (RFC 2231 / RFC 2047 undone)
     std::string ContentType;  // "type/subtype", without parameters
-    std::uint64_t Size = 0;   // decoded bytes
-    std::string Sha256;       // of the decoded bytes, lower-case hex
+    std::string Data;         // the decoded bytes
 };
 
 // One message as the server received it, read back by Python's email package (policy.default).
@@ -33,60 +31,43 @@ struct ReceivedMessage {
 
     // The first header of that name (any letter case), "" when absent.
     std::string Header(std::string_view name) const;
-    // How many headers carry that name.
     std::size_t HeaderCount(std::string_view name) const;
 };
 
 // The test SMTP server (tests/smtp_server.py) in a child process on a free port of 127.0.0.1,
-// for the lifetime of this object. It requires AUTH (LOGIN or PLAIN, no TLS) with User/Password.
-//
-//     SmtpServer server;                       // listening when the constructor returns
-//     ... send to server.Host():server.Port() as server.User() / server.Password() ...
-//     auto messages = server.WaitForMessages(1);
-//     EXPECT_EQ(messages[0].Header("Subject"), "report.pdf");
-//
-// Settings for options.ini: server.SmtpSection(timeout) gives the whole [SMTP] section.
+// listening when the constructor returns, stopped by the destructor. It requires AUTH as
+// User() / Password().
 class SmtpServer {
 public:
     enum class Fault {
         None,
-        RefuseRecipients,  // the addresses in Options::Refused get 550 at RCPT TO
+        RefuseRecipients,  // the addresses in `refused` get 550 at RCPT TO
         DropInData,        // the connection is closed once the message data has arrived
         Stall,             // greets, then never answers
     };
-    struct Options {
-        Fault fault = Fault::None;
-        std::vector<std::string> Refused;
-        std::string User = "quorvel";
-        std::string Password = "secret";
-    };
 
-    SmtpServer();
-    explicit SmtpServer(Options options);
-    ~SmtpServer();  // stops the server
+    explicit SmtpServer(Fault fault = Fault::None, const std::vector<std::string>& refused = {});
+    ~SmtpServer();
     SmtpServer(const SmtpServer&) = delete;
     SmtpServer& operator=(const SmtpServer&) = delete;
 
     std::string Host() const { return "127.0.0.1"; }
     int Port() const { return port_; }
-    const std::string& User() const { return options_.User; }
-    const std::string& Password() const { return options_.Password; }
+    std::string User() const { return "quorvel"; }
+    std::string Password() const { return "secret"; }
 
-    // "[SMTP]" CR LF and the keys Server, Port, User, Password and Timeout, each line ending CR LF.
-    std::string SmtpSection(int timeoutSeconds = 10) const;
+    // "[SMTP]" and the keys Server, Port, User, Password and Timeout, each line ending CR LF.
+    std::string SmtpSection(int timeoutSeconds, const std::string& password = "secret") const;
 
     // Every message received so far, in order of arrival.
     std::vector<ReceivedMessage> Messages() const;
-
-    // Waits until at least `count` messages have arrived or `limit` has passed, then returns all
-    // messages received (check the size: fewer than `count` means the wait ran out).
+    // Waits until at least `count` messages have arrived or `limit` has passed; returns them all.
     std::vector<ReceivedMessage> WaitForMessages(std::size_t count,
                                                  std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
 
 private:
     std::size_t StoredCount() const;
 
-    Options options_;
     TempDir dir_;
     pid_t pid_ = -1;
     int port_ = 0;

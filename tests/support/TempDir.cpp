@@ -1,5 +1,7 @@
 #include "support/TempDir.h"
 
+#include <sys/stat.h>
+
 #include <clocale>
 #include <cstdlib>
 #include <fstream>
@@ -8,23 +10,14 @@
 
 namespace quorvel::testing {
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-test-XXXXXX").string();
+TempDir::TempDir(const std::filesystem::path& base) {
+    std::string pattern = (base / "quorvel-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }
 
 TempDir::~TempDir() {
     std::error_code ec;
-    // Restore write permission that a test may have taken away, so that everything goes.
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory(ec) && !it->is_symlink(ec)) {
-            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::add, ec);
-        }
-    }
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
 }
 
@@ -40,6 +33,21 @@ std::string ReadFile(const std::filesystem::path& path) {
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+std::vector<std::string> LogTexts(const std::filesystem::path& mailLog) {
+    std::vector<std::string> texts;
+    std::string content = ReadFile(mailLog);
+    for (std::size_t start = 0, end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        std::string line = content.substr(start, end - start);
+        texts.push_back(line.substr(line.find(" - ") + 3));
+    }
+    return texts;
+}
+
+bool SameFileSystem(const std::filesystem::path& a, const std::filesystem::path& b) {
+    struct stat first {}, second {};
+    return ::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0 || first.st_dev == second.st_dev;
 }
 
 ScopedLocale::ScopedLocale(const char* name) : previous_(std::setlocale(LC_ALL, nullptr)) {

@@ -3,13 +3,15 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvel::testing {
 
-// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+// A fresh folder under `base` (the system's temporary folder by default), removed with everything
+// in it at the end.
 class TempDir {
 public:
-    TempDir();
+    explicit TempDir(const std::filesystem::path& base = std::filesystem::temp_directory_path());
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -26,6 +28,12 @@ void WriteFile(const std::filesystem::path& path, std::string_view content);
 
 // The bytes of a file, or "" when it does not exist.
 std::string ReadFile(const std::filesystem::path& path);
+
+// The texts of a mail.log without their time stamps, one per complete line.
+std::vector<std::string> LogTexts(const std::filesystem::path& mailLog);
+
+// True unless both paths exist on different file systems.
+bool SameFileSystem(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // Switches LC_ALL to `name` for the scope; Active() is false when the machine lacks the locale.
 class ScopedLocale {

@@ -60,7 +60,6 @@ public:
         text = x;
         answered_ = std::move(a);
     }
-    bool Open() const { return static_cast<bool>(answered_); }
     void Answer(bool yes) {
         auto answered = std::move(answered_);
         answered_ = nullptr;
