@@ -191,6 +191,7 @@ TEST(SendMailText, LongestNameAndErrorNumbers) {
     EXPECT_EQ(LongestFileName({}), "");
     EXPECT_EQ(LongestFileName({"ab.pdf", "cd.txt", "e.doc"}), "ab.pdf");
     EXPECT_EQ(LongestFileName({"a", "bb", "cc"}), "bb");
+    EXPECT_EQ(LongestFileName({"абвгдеж.txt", "abcdefghijklm.txt"}), "abcdefghijklm.txt") << "characters, not bytes";
     EXPECT_EQ(SendErrorText(67, "Login denied"), "Error  67: Login denied");
     EXPECT_EQ(SendErrorText(0, "x"), "Error  0: x");
     EXPECT_EQ(SendErrorText(-5, "x"), "Error -5: x");
