@@ -49,28 +49,27 @@ void frmService::Form_Load(const std::string& arguments) {
 }
 
 void frmService::InstallService() {
-    ServiceControl& control = parts_.control;
-    try {
-        control.Install();
-        control.SaveSetting("Parameters", "TimerInterval", kInstalledStartupDelay);
-    } catch (...) {
-        parts_.err << TrappedErrorText() << '\n';
-        ShowMessage(control.ServiceName() + ": ошибка при установке", kExitFailed);
-        return;
-    }
-    ShowMessage(control.ServiceName() + ": установлено успешно.", kExitOk);
+    RunCommand([this] {
+        parts_.control.Install();
+        parts_.control.SaveSetting("Parameters", "TimerInterval", kInstalledStartupDelay);
+    }, ": установлено успешно.", ": ошибка при установке");
 }
 
 void frmService::UninstallService() {
-    ServiceControl& control = parts_.control;
+    RunCommand([this] { parts_.control.Uninstall(); }, ": деинсталляция завершена", ": ошибка деинсталляции");
+}
+
+// Runs an install or uninstall; the message names the service as the control layer reads it
+// back, and a failure also gives its reason on standard error.
+void frmService::RunCommand(const std::function<void()>& command, const char* success, const char* failure) {
     try {
-        control.Uninstall();
+        command();
     } catch (...) {
         parts_.err << TrappedErrorText() << '\n';
-        ShowMessage(control.ServiceName() + ": ошибка деинсталляции", kExitFailed);
+        ShowMessage(parts_.control.ServiceName() + failure, kExitFailed);
         return;
     }
-    ShowMessage(control.ServiceName() + ": деинсталляция завершена", kExitOk);
+    ShowMessage(parts_.control.ServiceName() + success, kExitOk);
 }
 
 // Sets the start-up delay and reports the service as started. An unusable delay leaves the

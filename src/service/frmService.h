@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -64,6 +65,7 @@ public:
 private:
     void InstallService();
     void UninstallService();
+    void RunCommand(const std::function<void()>& command, const char* success, const char* failure);
     void PrepareRun();
     void ShowMessage(const std::string& text, int status);
 
