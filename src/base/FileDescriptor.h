@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <string_view>
+
 namespace quorvel {
 
 // Owns a file descriptor and closes it at the end of its scope.
@@ -24,5 +27,17 @@ public:
 private:
     int fd_;
 };
+
+// Writes all of `data` to `fd`, going on after partial writes and interruptions. False, with
+// errno telling why, when the descriptor takes no more.
+inline bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
 
 }  // namespace quorvel

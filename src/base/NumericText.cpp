@@ -6,12 +6,12 @@
 #include <string>
 
 #include "base/Error.h"
+#include "base/TextRules.h"
 
 namespace quorvel {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool IsDecimalSeparator(char c) {
@@ -35,10 +35,7 @@ long RoundHalfEven(long integer, std::string_view fraction) {
 }  // namespace
 
 std::int16_t ToInteger16(std::string_view text) {
-    std::size_t begin = 0, end = text.size();
-    while (begin < end && IsBlank(text[begin])) ++begin;
-    while (end > begin && IsBlank(text[end - 1])) --end;
-    std::string_view number = text.substr(begin, end - begin);
+    std::string_view number = TrimBlanks(text);
 
     std::size_t pos = 0;
     bool negative = false;

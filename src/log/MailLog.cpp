@@ -36,15 +36,7 @@ void MailLog::WriteLog(std::string_view text) const {
     FileDescriptor file(::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
     if (file.Get() < 0) throw SystemError("cannot open " + path_.string());
     // One write of the whole entry: with O_APPEND a concurrent reader never sees half a line.
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(file.Get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw SystemError("cannot write " + path_.string());
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    if (!WriteAll(file.Get(), bytes)) throw SystemError("cannot write " + path_.string());
     if (::close(file.Release()) != 0) throw SystemError("cannot write " + path_.string());
 }
 

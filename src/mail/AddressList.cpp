@@ -3,18 +3,11 @@
 #include <cerrno>
 
 #include "base/Error.h"
+#include "base/TextRules.h"
 #include "mail/HeaderEncoding.h"
 
 namespace quorvel {
 namespace {
-
-constexpr std::string_view kBlanks = " \t";
-
-std::string_view Trim(std::string_view text) {
-    const auto first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
 
 [[noreturn]] void Refuse(std::string_view element) {
     throw Error(EINVAL, "invalid e-mail address \"" + CleanHeaderText(element) + "\"");
@@ -75,7 +68,7 @@ MailAddress ParseElement(std::string_view element) {
     } else {
         if (element.back() != '>') Refuse(element);
         mailbox.Address = element.substr(open + 1, element.size() - open - 2);
-        mailbox.Name = CleanHeaderText(Unquote(Trim(element.substr(0, open))));
+        mailbox.Name = CleanHeaderText(Unquote(TrimBlanks(element.substr(0, open))));
         if (mailbox.Name.find_first_of("<>") != std::string::npos) Refuse(element);
     }
     if (!IsPlainAddress(mailbox.Address)) Refuse(element);
@@ -121,7 +114,7 @@ std::string Quote(std::string_view name) {
 std::vector<MailAddress> ParseAddressList(std::string_view text) {
     std::vector<MailAddress> list;
     for (auto element : SplitList(text)) {
-        element = Trim(element);
+        element = TrimBlanks(element);
         if (!element.empty()) list.push_back(ParseElement(element));
     }
     if (list.empty()) Refuse(text);

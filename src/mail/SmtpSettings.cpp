@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "base/Error.h"
+#include "base/TextRules.h"
 #include "mail/HeaderEncoding.h"
 
 namespace quorvel {
@@ -11,15 +12,9 @@ namespace {
 constexpr long kMaxPort = 65535;
 constexpr long kMaxTimeout = 86400;
 
-std::string_view Trim(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // A whole decimal number from 1 to `max`, blanks around it allowed.
 long WholeNumber(const std::string& text, long max, const std::string& what) {
-    const std::string_view digits = Trim(text);
+    const std::string_view digits = TrimBlanks(text);
     long value = 0;
     bool ok = !digits.empty() && digits.size() <= 9;
     for (char c : digits) {

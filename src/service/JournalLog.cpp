@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "base/FileDescriptor.h"
+
 namespace quorvel {
 
 namespace {
@@ -16,15 +18,6 @@ int Priority(EventType type) {
 bool JournalReachable() {
     std::error_code ec;
     return std::filesystem::exists(JournalLog::kJournalSocket, ec);
-}
-
-void WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;  // nowhere left to report to
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
 }
 
 }  // namespace

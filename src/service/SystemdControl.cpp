@@ -27,13 +27,7 @@ std::string UnitName() {
 void WriteTextFile(const std::filesystem::path& path, const std::string& text) {
     FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!fd.Valid()) throw SystemError("cannot write " + path.string());
-    std::string_view rest = text;
-    while (!rest.empty()) {
-        ssize_t n = ::write(fd.Get(), rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw SystemError("cannot write " + path.string());
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
+    if (!WriteAll(fd.Get(), text)) throw SystemError("cannot write " + path.string());
 }
 
 void CreateFolder(const std::filesystem::path& path) {

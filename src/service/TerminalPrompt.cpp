@@ -60,13 +60,7 @@ void TerminalPrompt::Ask(const std::string& title, const std::string& text,
 }
 
 void TerminalPrompt::Show(const std::string& text) const {
-    std::string_view rest = text;
-    while (!rest.empty()) {
-        ssize_t n = ::write(output_.Get(), rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
+    WriteAll(output_.Get(), text);  // a terminal that takes nothing more leaves nothing to tell
 }
 
 // Waiting for readability leaves the terminal's blocking mode alone, which the shell shares.

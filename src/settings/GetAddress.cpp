@@ -2,19 +2,13 @@
 
 #include "base/FileContents.h"
 #include "base/TextCodec.h"
+#include "base/TextRules.h"
 
 namespace quorvel {
 
 namespace {
 
-bool IsAliasHeader(std::string_view line) {
-    constexpr std::string_view kHeader = "[alias]";
-    if (line.size() != kHeader.size()) return false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(line[i])) != kHeader[i]) return false;
-    }
-    return true;
-}
+bool IsAliasHeader(std::string_view line) { return SameNameAnyCase(line, "[alias]"); }
 
 }  // namespace
 

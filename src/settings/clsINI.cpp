@@ -10,25 +10,11 @@
 #include "base/FileContents.h"
 #include "base/FileDescriptor.h"
 #include "base/TextCodec.h"
+#include "base/TextRules.h"
 
 namespace quorvel {
 
 namespace {
-
-std::string_view Trim(std::string_view s) {
-    std::size_t begin = s.find_first_not_of(" \t");
-    if (begin == std::string_view::npos) return {};
-    std::size_t end = s.find_last_not_of(" \t");
-    return s.substr(begin, end - begin + 1);
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-    }
-    return true;
-}
 
 std::string_view Unquote(std::string_view value) {
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
@@ -45,16 +31,16 @@ struct ProfileLine {
 };
 
 ProfileLine Classify(std::string_view raw) {
-    std::string_view line = Trim(raw);
+    std::string_view line = TrimBlanks(raw);
     if (line.empty() || line.front() == ';') return {};
     if (line.front() == '[') {
         std::size_t close = line.find(']');
         std::string_view name = line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
-        return {ProfileLine::kSection, Trim(name), {}};
+        return {ProfileLine::kSection, TrimBlanks(name), {}};
     }
     std::size_t eq = line.find('=');
     if (eq == std::string_view::npos) return {};
-    return {ProfileLine::kEntry, Trim(line.substr(0, eq)), Trim(line.substr(eq + 1))};
+    return {ProfileLine::kEntry, TrimBlanks(line.substr(0, eq)), TrimBlanks(line.substr(eq + 1))};
 }
 
 
@@ -66,8 +52,8 @@ std::optional<std::string> FindValue(std::string_view text, std::string_view sec
         ProfileLine line = Classify(raw);
         if (line.kind == ProfileLine::kSection) {
             if (state == kInside) state = kAfter;
-            else if (state == kBefore && SameName(line.name, section)) state = kInside;
-        } else if (line.kind == ProfileLine::kEntry && state == kInside && SameName(line.name, key)) {
+            else if (state == kBefore && SameNameAnyCase(line.name, section)) state = kInside;
+        } else if (line.kind == ProfileLine::kEntry && state == kInside && SameNameAnyCase(line.name, key)) {
             found = std::string(line.value);
         }
         return state != kAfter && !found;
@@ -80,8 +66,7 @@ void WriteWholeFile(const std::filesystem::path& path, const std::string& conten
     temporary += ".tmp";
     FileDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!file.Valid()) throw SystemError("cannot write " + temporary.string());
-    if (::write(file.Get(), content.data(), content.size()) != static_cast<ssize_t>(content.size()) ||
-        ::fsync(file.Get()) != 0) {
+    if (!WriteAll(file.Get(), content) || ::fsync(file.Get()) != 0) {
         int err = errno;
         ::unlink(temporary.c_str());
         throw SystemError("cannot write " + temporary.string(), err);
@@ -107,9 +92,9 @@ std::string WithEntry(std::string_view text, std::string_view section, std::stri
         ProfileLine line = Classify(lines[i]);
         if (line.kind == ProfileLine::kSection) {
             if (inside) break;
-            inside = SameName(line.name, section);
+            inside = SameNameAnyCase(line.name, section);
             if (inside) insertAt = i + 1;
-        } else if (inside && line.kind == ProfileLine::kEntry && SameName(line.name, key)) {
+        } else if (inside && line.kind == ProfileLine::kEntry && SameNameAnyCase(line.name, key)) {
             lines[i] = entry;
             done = true;
         } else if (inside && line.kind == ProfileLine::kEntry) {
