@@ -130,10 +130,11 @@ bool ServerProcess::Pump() {
     return open;
 }
 
-bool ServerProcess::WaitFor(const std::string& stream, std::string_view text, int count) {
-    auto limit = std::chrono::steady_clock::now() + kSafetyLimit;
+bool ServerProcess::WaitFor(const std::string& stream, std::string_view text, int count,
+                            std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
     while (CountOf(stream, text) < count) {
-        if (!Pump() || std::chrono::steady_clock::now() > limit) return false;
+        if (!Pump() || std::chrono::steady_clock::now() > end) return false;
     }
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -28,8 +29,11 @@ public:
 
     // Reads output until `text` has appeared in standard error (or on the terminal) `count`
     // times; false when the process ended first or a generous safety limit passed.
-    bool WaitForError(std::string_view text, int count = 1) { return WaitFor(err_, text, count); }
-    bool WaitForTerminal(std::string_view text, int count = 1) { return WaitFor(terminal_, text, count); }
+    bool WaitForError(std::string_view text, int count = 1) { return WaitFor(err_, text, count, std::chrono::seconds(20)); }
+    bool WaitForTerminal(std::string_view text, int count = 1,
+                         std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        return WaitFor(terminal_, text, count, limit);
+    }
 
     void Signal(int signal) const;
     void Type(std::string_view keys) const;
@@ -43,7 +47,7 @@ public:
     std::string Notifications() const;
 
 private:
-    bool WaitFor(const std::string& stream, std::string_view text, int count);
+    bool WaitFor(const std::string& stream, std::string_view text, int count, std::chrono::milliseconds limit);
     bool Pump();
 
     pid_t pid_ = -1;
