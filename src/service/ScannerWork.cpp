@@ -1,6 +1,7 @@
 #include "service/ScannerWork.h"
 
 #include "settings/CheckSettings.h"
+#include "settings/StartupRules.h"
 
 namespace quorvel {
 
@@ -8,7 +9,9 @@ ScannerWork::ScannerWork(std::filesystem::path appFolder, const Clock& clock)
     : log_(appFolder, clock), lockTest_(clock), scanner_(std::move(appFolder), log_, lockTest_) {}
 
 std::string ScannerWork::CheckSettings() {
-    return quorvel::CheckSettings(scanner_.AppFolder(), scanner_.Ini(), log_);
+    std::string missing = quorvel::CheckSettings(scanner_.AppFolder(), scanner_.Ini(), log_);
+    if (!missing.empty()) return missing;
+    return CheckStartupRules(scanner_.Ini(), scanner_.AppFolder());
 }
 
 std::string ScannerWork::ScanInterval() {

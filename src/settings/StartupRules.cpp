@@ -1,0 +1,25 @@
+#include "settings/StartupRules.h"
+
+#include <functional>
+#include <vector>
+
+namespace quorvel {
+
+namespace {
+
+// One rule: "" when it holds, otherwise its message ending in CR LF.
+using Rule = std::function<std::string(clsINI& Ini, const std::filesystem::path& appFolder)>;
+
+std::vector<Rule> Rules() {
+    return {};
+}
+
+}  // namespace
+
+std::string CheckStartupRules(clsINI& Ini, const std::filesystem::path& appFolder) {
+    std::string errors;
+    for (const Rule& rule : Rules()) errors += rule(Ini, appFolder);
+    return errors;
+}
+
+}  // namespace quorvel
