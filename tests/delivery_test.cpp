@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <regex>
 #include <thread>
 
 #include "support/ServerProcess.h"
@@ -72,7 +73,13 @@ TEST_F(DeliveryTest, DroppedBatchesAreSentOrMovedByTheRunningService) {
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Wait(), 0);
     EXPECT_EQ(server.Errors(), std::string(kStarted) + "<3>" + failure + "\n<3>Service paused\n<6>Service continued\n");
-    EXPECT_EQ(server.Notifications(), "READY=1\n");
+    // The status line after each send, the pause and the continue, with the times taken out.
+    const std::string sent = "STATUS=Работает; последняя отправка T: ok\n";
+    const std::string failed = "; последняя отправка T: " + failure + "\n";
+    EXPECT_EQ(std::regex_replace(server.Notifications(), std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)"), "T"),
+              "READY=1\nSTATUS=Работает; отправок ещё не было\n" + sent + "STATUS=Работает" + failed +
+                  "STATUS=Приостановлена" + failed + "STATUS=Работает" + failed + "STATUS=Работает" + failed +
+                  sent + "STATUS=Остановка\n");
 }
 
 }  // namespace

@@ -130,7 +130,7 @@ void frmService::Service_Start() {
 
 void frmService::Service_Stop() {
     state_.StopFlag = true;
-    parts_.control.SetStatus(kStoppingStatus);
+    if (ready_) parts_.control.SetStatus(kStoppingStatus);
     parts_.loop.Quit(kExitOk);
 }
 
