@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <regex>
 #include <thread>
 
 #include "support/ServerProcess.h"
@@ -59,7 +60,9 @@ TEST_F(DeliveryTest, DroppedBatchesAreSentOrMovedByTheRunningService) {
     EXPECT_TRUE(fs::is_empty(dir / "mail/buh"));
     EXPECT_EQ(testing::ReadFile(dir / "lost/nobody/c.txt"), "c");
 
-    // Paused, the service sends nothing; continued, it checks its settings and sends again.
+    // SIGUSR2 changes nothing. Paused, the service sends nothing; continued, it checks its settings
+    // and sends again. Without a terminal, an interrupt is a stop.
+    server.Signal(SIGUSR2);
     server.Signal(SIGUSR1);
     ASSERT_TRUE(server.WaitForError("<3>Service paused\n"));
     testing::WriteFile(dir / "mail/buh/d.txt", "d");
@@ -69,10 +72,16 @@ TEST_F(DeliveryTest, DroppedBatchesAreSentOrMovedByTheRunningService) {
     server.Signal(SIGHUP);
     EXPECT_EQ(smtp.WaitForMessages(2).size(), 2u);
 
-    server.Signal(SIGTERM);
+    server.Signal(SIGINT);
     EXPECT_EQ(server.Wait(), 0);
     EXPECT_EQ(server.Errors(), std::string(kStarted) + "<3>" + failure + "\n<3>Service paused\n<6>Service continued\n");
-    EXPECT_EQ(server.Notifications(), "READY=1\n");
+    // The status line after each send, the pause and the continue, with the times taken out.
+    const std::string sent = "STATUS=Работает; последняя отправка T: ok\n";
+    const std::string failed = "; последняя отправка T: " + failure + "\n";
+    EXPECT_EQ(std::regex_replace(server.Notifications(), std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)"), "T"),
+              "READY=1\nSTATUS=Работает; отправок ещё не было\n" + sent + "STATUS=Работает" + failed +
+                  "STATUS=Приостановлена" + failed + "STATUS=Работает" + failed + "STATUS=Работает" + failed +
+                  sent + "STATUS=Остановка\n");
 }
 
 }  // namespace

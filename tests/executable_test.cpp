@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <sys/wait.h>
 
+#include "service/UnitFiles.h"
 #include "support/ServerProcess.h"
+#include "support/SmtpServer.h"
 #include "support/TempDir.h"
 
 namespace quorvel {
@@ -14,6 +16,7 @@ namespace fs = std::filesystem;
 using testing::ServerProcess;
 
 constexpr const char* kStarted = "<6>Запущен сервис автоматической отправки почты\n";
+const std::string kIdle = "STATUS=Работает; отправок ещё не было\n";
 
 // A copy of the executable in a folder of its own, beside an options.ini whose mail folder is
 // empty, so that every cycle has nothing to do.
@@ -49,31 +52,6 @@ TEST_F(ExecutableTest, AnyOtherArgumentIsRefusedWithStatus2) {
     }
 }
 
-TEST_F(ExecutableTest, SignalsAreTheServiceManagersEvents) {
-    ServerProcess server = Run("50");
-    ASSERT_TRUE(server.WaitForError(kStarted));
-    ASSERT_TRUE(WaitForChecks(1));
-    server.Signal(SIGUSR2);
-    server.Signal(SIGUSR1);
-    ASSERT_TRUE(server.WaitForError("<3>Service paused\n"));
-    server.Signal(SIGHUP);
-    ASSERT_TRUE(server.WaitForError("<6>Service continued\n"));
-    ASSERT_TRUE(WaitForChecks(2));   // a continue checks the settings again
-    server.Signal(SIGINT);           // without a terminal there is no question: a stop
-    EXPECT_EQ(server.Wait(), 0);
-    EXPECT_EQ(server.Errors(), std::string(kStarted) + "<3>Service paused\n<6>Service continued\n");
-    EXPECT_EQ(server.Notifications(), "READY=1\n");
-}
-
-TEST_F(ExecutableTest, BadSettingsStopWithStatus78) {
-    fs::remove(dir / "options.ini");
-    ServerProcess server = Run("10");
-    EXPECT_EQ(server.Wait(), 78);
-    EXPECT_EQ(server.Errors(), std::string(kStarted) + "<3>Не найден файл настроек " +
-                                   (dir / "options.ini").string() + "\n");
-    EXPECT_EQ(server.Notifications(), "READY=1\nSTOPPING=1\n");
-}
-
 TEST_F(ExecutableTest, ThePromptOnTheTerminalDecidesAClose) {
     ServerProcess server = Run("50", true);
     ASSERT_TRUE(server.WaitForError(kStarted));
@@ -97,55 +75,88 @@ TEST_F(ExecutableTest, ThePromptOnTheTerminalDecidesAClose) {
     ASSERT_TRUE(askedAgain);
     server.Type("\n");
     EXPECT_EQ(server.Wait(), 0);
-    EXPECT_EQ(server.Notifications(), "READY=1\nSTOPPING=1\n");
 }
 
-TEST_F(ExecutableTest, StartUpDelayComesFromTimerInterval) {
-    struct Case {
-        std::string value;
-        std::string entry;   // the error entry, or "" when the service starts
-    };
-    const std::vector<Case> cases = {
-        {"abc", "<3>[22] "},
-        {"40000", "<3>[34] "},
+// TimerInterval is the delay of the start-up check. systemd hears READY=1 after a passing check,
+// at once when no check will ever run (0), and never when the delay or the settings are unusable.
+TEST_F(ExecutableTest, ReadyFollowsThePassingStartUpCheck) {
+    const std::string noSettings = "<3>Не найден файл настроек " + (dir / "options.ini").string() + "\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {   // the value, its error entry
+        {"abc", "<3>[22] "}, {"40000", "<3>[34] "},
         {"-5", "<3>[22] invalid timer interval -5 ms: it must not be negative\n"},
-        {"0", ""},
-        {" 1000 ", ""},
-        {"2.5", ""},
+        {"0", ""}, {" 1000 ", ""}, {"2.5", ""}, {"10", noSettings},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE("TimerInterval=\"" + c.value + "\"");
+    for (const auto& [value, entry] : cases) {
+        SCOPED_TRACE("TimerInterval=\"" + value + "\"");
         fs::remove(dir / "mail.log");
-        ServerProcess server = Run(c.value);
-        if (!c.entry.empty()) {
-            // Refused: an error entry, and the service never reports itself started.
-            ASSERT_TRUE(server.WaitForError(c.entry));
-            server.Signal(SIGTERM);
-            EXPECT_EQ(server.Wait(), 0);
-            EXPECT_EQ(server.Notifications(), "");
-            EXPECT_EQ(server.Errors().find(kStarted), std::string::npos);
-            continue;
-        }
-        ASSERT_TRUE(server.WaitForError(kStarted));
-        if (c.value == "0") {
-            // No check ever runs; a pause proves that the loop is alive.
+        if (entry == noSettings) fs::remove(dir / "options.ini");
+        ServerProcess server = Run(value);
+        ASSERT_TRUE(server.WaitForError(entry.empty() ? kStarted : entry));
+        if (value == "0") {   // no check ever runs; a pause proves that the loop is alive
             server.Signal(SIGUSR1);
             ASSERT_TRUE(server.WaitForError("<3>Service paused\n"));
             EXPECT_FALSE(fs::exists(dir / "mail.log"));
-        } else {
+        } else if (entry.empty()) {
             EXPECT_TRUE(WaitForChecks(1));
         }
         server.Signal(SIGTERM);
-        EXPECT_EQ(server.Wait(), 0);
-        EXPECT_EQ(server.Notifications(), "READY=1\n");
+        EXPECT_EQ(server.Wait(), entry == noSettings ? 78 : 0);
+        const std::string told = server.Notifications();
+        if (entry.empty()) {
+            EXPECT_TRUE(told.starts_with("READY=1\n" + kIdle)) << told;
+        } else {
+            EXPECT_EQ(told, entry == noSettings ? "STOPPING=1\n" : "");
+            EXPECT_EQ(server.Errors().find(kStarted) == std::string::npos, entry != noSettings);
+        }
     }
 }
 
-}  // namespace
-}  // namespace quorvel
+// `/t` checks every setting (status 78, the setting named, no connection), then logs in to the
+// server (0, or 69 when it cannot be reached or refuses); the password never shows.
+TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLogin) {
+    testing::SmtpServer smtp;
+    const std::string port = std::to_string(smtp.Port());
+    const std::string good = "[Main]\nMailFolder=" + (dir / "mail/").string() + "\nMail=robot@example.com\n"
+                             "LostFolder=" + (dir / "lost").string() + "\nTimer=1\n" + smtp.SmtpSection(5) +
+                             "[alias]\nbuh=Anna <anna@example.com>, boss@example.com\n";
+    struct Case {
+        std::string key, value;   // the line of the good settings that is changed
+        int status;
+        std::string output;       // a line the output must hold
+    };
+    const std::vector<Case> cases = {
+        {"", "", 0, "QuorvelServer: настройки в порядке\nQuorvelServer: вход на SMTP-сервер 127.0.0.1:" + port + " выполнен\n"},
+        {"Password", "wrong-7301", 69, "QuorvelServer: нет связи с SMTP-сервером: [67] Login denied\n"},
+        {"Port", "1", 69, "QuorvelServer: нет связи с SMTP-сервером: [7] "},
+        {"Password", "", 78, "QuorvelServer: Не задан пароль SMTP-сервера\n"},
+        {"Port", "25a", 78, "QuorvelServer: [SMTP] Port is not a whole number from 1 to 65535: \"25a\"\n"},
+        {"Timeout", "0", 78, "[SMTP] Timeout"},
+        {"Server", "a/b@c", 78, "[SMTP] Server"},
+        {"Timer", "40000", 78, "QuorvelServer: Неверно задан интервал проверки: [Main] Timer = \"40000\"\n"},
+        {"Mail", "robot", 78, "QuorvelServer: [Main] Mail: "},
+        {"buh", "anna@example.com; boss", 78, "QuorvelServer: [alias] buh: "},
+        {"MailFolder", (dir / "nowhere").string(), 78, "QuorvelServer: Не найден каталог почты " + (dir / "nowhere").string() + "\n"},
+        {"LostFolder", (dir / "x/y").string(), 78, "QuorvelServer: Не удаётся создать каталог неотправленной почты " + (dir / "x/y").string() + "\n"},
+        {"options.ini", "", 78, "QuorvelServer: Не найден файл настроек " + (dir / "options.ini").string() + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key + "=" + c.value);
+        std::string options = good;
+        if (std::size_t at = options.find("\n" + c.key + "="); at != std::string::npos) {
+            std::size_t end = options.find_first_of("\r\n", at + 1);
+            options.replace(at + 2 + c.key.size(), end - at - 2 - c.key.size(), c.value);
+        }
+        testing::WriteFile(dir / "options.ini", options);
+        if (c.key == "options.ini") fs::remove(dir / "options.ini");
+        ServerProcess server(exe, {{"/t"}, {}, false});
+        EXPECT_EQ(server.Wait(), c.status);
+        EXPECT_NE(server.Output().find(c.output), std::string::npos) << server.Output();
+        EXPECT_EQ(server.Output().find(c.value.empty() ? smtp.Password() : "wrong-7301"), std::string::npos);
+        EXPECT_EQ(server.Output().find("вход на SMTP") != std::string::npos, c.status == 0);
+    }
+    EXPECT_TRUE(smtp.Messages().empty());
+}
 
-namespace quorvel {
-namespace {
 
 // /i and /u run in a mount namespace of their own with an empty tmpfs over the unit folder, so
 // the machine's own /etc is never touched. A run that cannot make one is skipped.
@@ -170,10 +181,7 @@ TEST_F(ExecutableTest, InstallAndUninstallInAThrowawayUnitFolder) {
     const fs::path installed = dir / "installed";
     EXPECT_EQ(result("install"), "0\nQuorvelServer: установлено успешно.\n");
     EXPECT_EQ(testing::ReadFile(installed / "QuorvelServer.service"),
-              "[Unit]\nDescription=Служба автоматической отправки почты\n\n"
-              "[Service]\nType=notify\nExecStart=" + exe.string() + "\n"
-              "ExecReload=/bin/kill -HUP $MAINPID\nRestart=on-failure\n"
-              "RestartPreventExitStatus=78\n\n[Install]\nWantedBy=multi-user.target\n");
+              UnitFileText("Служба автоматической отправки почты", exe));
     EXPECT_EQ(testing::ReadFile(installed / "QuorvelServer.service.d" / "parameters.conf"),
               "[Service]\nEnvironment=\"TimerInterval=1000\"\n");
     EXPECT_EQ(fs::read_symlink(installed / "multi-user.target.wants" / "QuorvelServer.service"),

@@ -19,14 +19,17 @@ using testing::ManualEventLoop;
 const LoggedEvent kStarted{EventType::Information, 110,
                            "Запущен сервис автоматической отправки почты"};
 
+const std::string kIdle = "STATUS=Работает; отправок ещё не было";
+
 // The mail side as a script: each cycle may take time on the loop's clock, return a result or
-// throw; the check and the scan interval are set by the test.
+// throw, and leave a status; the check and the scan interval are set by the test.
 class ScriptedWork final : public MailWork {
 public:
     struct Cycle {
         long duration = 0;
         std::string result;
         bool fails = false;
+        MailStatus status;
     };
 
     explicit ScriptedWork(ManualEventLoop& loop) : loop_(loop) {}
@@ -50,16 +53,20 @@ public:
         Cycle cycle = cycles.front();
         cycles.pop_front();
         loop_.Sleep(cycle.duration);
+        status_ = cycle.status;
         if (cycle.fails) throw Error(EACCES, "cannot delete /mail/buh/a.pdf: Permission denied");
         return cycle.result;
     }
+    MailStatus Status() const override { return status_; }
     void WriteLog(std::string_view text) override {
         if (logFails) throw Error(ENOSPC, "cannot write mail.log: No space left on device");
         logLines.emplace_back(text);
     }
+    int TestSettings(std::ostream&) override { return 69; }
 
 private:
     ManualEventLoop& loop_;
+    MailStatus status_;
 };
 
 // The service form on a manual loop, around the scripted work or another one.
@@ -85,13 +92,13 @@ protected:
 };
 
 TEST_F(WorkLoopTest, CyclesRunEveryCheckTicksCountedFromTheEndOfTheLastOne) {
-    work.cycles = {{2500, "", false}, {700, "", false}};
+    work.cycles = {{2500, "", false, {}}, {700, "", false, {}}};
     StartAndCheck();
     loop.RunFor(20000);
     // First cycle at the 5th tick after the check; each later one 5 s after the last ended.
     EXPECT_EQ(work.cycleStarts, (std::vector<long>{5300, 12800, 18500}));
     EXPECT_EQ(work.checks, 1);
-    EXPECT_EQ(control.starts, 1);
+    EXPECT_EQ(control.notices, (std::vector<std::string>{"READY=1", kIdle}));
     EXPECT_EQ(control.events, std::vector<LoggedEvent>{kStarted});
     EXPECT_TRUE(work.logLines.empty());
 }
@@ -111,21 +118,35 @@ TEST_F(WorkLoopTest, ScanIntervalFollowsTheNumericConversion) {
     }
 }
 
-TEST_F(WorkLoopTest, ResultsGoToMailLogAndFailuresToTheEventLog) {
+// Results go to mail.log, failures to the event log too; the status line follows every change.
+TEST_F(WorkLoopTest, ResultsGoToTheLogsAndChangesToTheStatusLine) {
     const std::string failure = "Не удалось отправить файлы на адрес: buh(535 auth failed)";
+    const MailStatus sent{"07.12.2026 10:00:00", "ok", "", {}, ""};
+    const MailStatus failed{"07.12.2026 10:00:02", failure, "", {}, ""};
+    const MailStatus waiting{failed.LastSendTime, failure, "buh\n2", {{"a", "11:00"}, {"b", "12:00"}}, ""};
     work.interval = "1";
-    work.cycles = {{0, "", false}, {0, "ok", false}, {0, failure, false}};
+    work.cycles = {{0, "", false, {}}, {0, "ok", false, sent}, {0, failure, false, failed},
+                   {0, "", false, waiting}, {0, "", false, waiting}};
     StartAndCheck();
-    loop.RunFor(3000);
+    loop.RunFor(5000);
+    form.Service_Pause();
     EXPECT_EQ(work.logLines, (std::vector<std::string>{"Результат отправки: ok",
                                                        "Результат отправки: " + failure}));
-    EXPECT_EQ(control.events, (std::vector<LoggedEvent>{kStarted, ErrorEntry(failure)}));
+    EXPECT_EQ(control.events, (std::vector<LoggedEvent>{kStarted, ErrorEntry(failure),
+                                                        ErrorEntry("Service paused")}));
+    const std::string last = "; последняя отправка 07.12.2026 10:00:02: " + failure;
+    const std::string lock = "; ждёт заблокированный файл: buh_2; ждут повторной отправки: a до 11:00, b до 12:00";
+    EXPECT_EQ(control.notices, (std::vector<std::string>{
+                                   "READY=1", kIdle,
+                                   "STATUS=Работает; последняя отправка 07.12.2026 10:00:00: ok",
+                                   "STATUS=Работает" + last, "STATUS=Работает" + last + lock,
+                                   "STATUS=Приостановлена" + last + lock}));
 }
 
 TEST_F(WorkLoopTest, ErrorsInACycleAreReportedAndTheTickGoesOn) {
     const std::string failure = "Не удалось отправить файлы на адрес: buh(timeout)";
     work.interval = "1";
-    work.cycles = {{0, "", true}, {0, "ok", false}};
+    work.cycles = {{0, "", true, {}}, {0, "ok", false, {}}};
     StartAndCheck();
     loop.RunFor(2000);
     EXPECT_EQ(work.cycleStarts, (std::vector<long>{1300, 2300}));
@@ -133,7 +154,7 @@ TEST_F(WorkLoopTest, ErrorsInACycleAreReportedAndTheTickGoesOn) {
 
     // A failure still reaches the event log when mail.log cannot take it.
     work.logFails = true;
-    work.cycles = {{0, failure, false}};
+    work.cycles = {{0, failure, false, {}}};
     loop.RunFor(1000);
     EXPECT_EQ(control.events,
               (std::vector<LoggedEvent>{
@@ -144,17 +165,17 @@ TEST_F(WorkLoopTest, ErrorsInACycleAreReportedAndTheTickGoesOn) {
     EXPECT_FALSE(loop.QuitStatus());
 }
 
+std::string OptionsText(const std::string& mailFolder, const std::string& timer) {
+    return "[Main]\nMailFolder=" + mailFolder + "\nMail=a@b.c\nLostFolder=/l\nTimer=" + timer +
+           "\n[SMTP]\nServer=s\nPort=25\nUser=u\nPassword=p\nTimeout=10\n";
+}
+
 // The real settings check against a folder of our own: a problem found, or an error raised while
-// checking (mail.log is a folder), is one event log entry and a stop with status 78.
+// checking (mail.log is a folder), is one event log entry and a stop with status 78, and the
+// service manager never hears that the service was ready.
 TEST_F(WorkLoopTest, SettingsProblemsAndErrorsInTheCheckStopTheService) {
     testing::TempDir dir;
-    const std::string full =
-        "[Main]\nMailFolder=/m\nMail=a@b.c\nLostFolder=/l\nTimer=%s\n"
-        "[SMTP]\nServer=s\nPort=25\nUser=u\nPassword=p\nTimeout=10\n";
-    auto withTimer = [&](const std::string& value) {
-        std::string text = full;
-        return text.replace(text.find("%s"), 2, value);
-    };
+    auto withTimer = [](const std::string& value) { return OptionsText("/m", value); };
     const std::vector<std::pair<std::optional<std::string>, std::string>> cases = {
         {std::nullopt, "Не найден файл настроек " + (dir / "options.ini").string()},
         {withTimer("abc"), "Неверно задан интервал проверки: [Main] Timer = \"abc\"\r\n"},
@@ -174,10 +195,33 @@ TEST_F(WorkLoopTest, SettingsProblemsAndErrorsInTheCheckStopTheService) {
         h.form.Form_Load("");
         h.loop.RunFor(300);
         EXPECT_EQ(h.control.events, (std::vector<LoggedEvent>{kStarted, ErrorEntry(entry)}));
-        EXPECT_EQ(h.control.stops, 1);
+        EXPECT_EQ(h.control.notices, std::vector<std::string>{"STOPPING=1"});
         EXPECT_TRUE(h.form.State().StopFlag);
         EXPECT_EQ(h.loop.QuitStatus(), 78);
     }
+}
+
+// The real scanner: a missing mail folder (or a file in its place) is one error entry however many
+// ticks pass, and its return one information entry.
+TEST_F(WorkLoopTest, AMissingMailFolderIsReportedOnceAndItsReturnOnce) {
+    testing::TempDir dir;
+    const std::string mail = (dir / "mail").string();
+    testing::WriteFile(dir / "options.ini", OptionsText(mail + "/", "1"));
+    SystemClock clock;
+    ScannerWork scanner(dir.Path(), clock);
+    Harness h(&scanner);
+    h.form.Form_Load("");
+    h.loop.RunFor(4300);
+    testing::WriteFile(mail, "not a folder");
+    h.loop.RunFor(3000);
+    std::filesystem::remove(mail);
+    std::filesystem::create_directory(mail);
+    h.loop.RunFor(3000);
+    EXPECT_EQ(h.control.events,
+              (std::vector<LoggedEvent>{kStarted, ErrorEntry("Не найден каталог почты " + mail),
+                                        {EventType::Information, 110, "Каталог почты снова доступен: " + mail}}));
+    EXPECT_EQ(h.control.notices, (std::vector<std::string>{
+                                     "READY=1", kIdle, kIdle + "; не найден каталог почты " + mail, kIdle}));
 }
 
 TEST_F(WorkLoopTest, PauseStopsCyclesAndContinueChecksAgainWithoutResettingTheCount) {
@@ -194,6 +238,7 @@ TEST_F(WorkLoopTest, PauseStopsCyclesAndContinueChecksAgainWithoutResettingTheCo
     EXPECT_EQ(control.events,
               (std::vector<LoggedEvent>{kStarted, ErrorEntry("Service paused"),
                                         {EventType::Information, 110, "Service continued"}}));
+    EXPECT_EQ(control.notices, (std::vector<std::string>{"READY=1", kIdle, "STATUS=Приостановлена; отправок ещё не было", kIdle, kIdle}));
 }
 
 TEST_F(WorkLoopTest, CloseAsksFirstAndStopEndsWithStatus0) {
@@ -212,7 +257,7 @@ TEST_F(WorkLoopTest, CloseAsksFirstAndStopEndsWithStatus0) {
 
     form.Form_QueryUnload();
     prompt.Answer(true);
-    EXPECT_EQ(control.stops, 1);
+    EXPECT_EQ(control.notices, (std::vector<std::string>{"READY=1", kIdle, "STOPPING=1", "STATUS=Остановка"}));
     EXPECT_TRUE(form.State().StopFlag);
     EXPECT_EQ(loop.QuitStatus(), 0);
     EXPECT_EQ(control.events, std::vector<LoggedEvent>{kStarted});

@@ -13,8 +13,6 @@
 
 namespace quorvel {
 
-namespace {
-
 std::string LocalTimestamp(std::chrono::system_clock::time_point when) {
     std::time_t seconds = std::chrono::system_clock::to_time_t(when);
     std::tm local{};
@@ -23,8 +21,6 @@ std::string LocalTimestamp(std::chrono::system_clock::time_point when) {
     std::strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S", &local);
     return text;
 }
-
-}  // namespace
 
 MailLog::MailLog(std::filesystem::path appFolder, const Clock& clock)
     : path_(std::move(appFolder) / "mail.log"), clock_(clock) {}

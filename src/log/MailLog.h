@@ -1,11 +1,15 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "base/Clock.h"
 
 namespace quorvel {
+
+// `when` as mail.log writes it: dd.mm.yyyy hh:mm:ss in local time.
+std::string LocalTimestamp(std::chrono::system_clock::time_point when);
 
 // The service's own record of what each cycle found and did: `<AppFolder>/mail.log`.
 class MailLog {

@@ -1,50 +1,45 @@
 #include "service/AsioTimer.h"
 
-#include <cerrno>
-
-#include "base/Error.h"
-
 namespace quorvel {
+
+namespace {
+
+using Clock = asio::steady_timer::clock_type;
+
+long NowMilliseconds() {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
+}
+
+}  // namespace
 
 AsioTimer::AsioTimer(asio::io_context& io, std::function<void()> handler)
     : timer_(io), handler_(std::move(handler)) {}
 
 void AsioTimer::Interval(int milliseconds) {
-    if (milliseconds < 0) {
-        throw Error(EINVAL, "invalid timer interval " + std::to_string(milliseconds) +
-                                " ms: it must not be negative");
-    }
-    interval_ = milliseconds;
-    if (enabled_) Arm(asio::steady_timer::clock_type::now() + std::chrono::milliseconds(interval_));
+    schedule_.Interval(milliseconds, NowMilliseconds());
+    Arm();
 }
 
 void AsioTimer::Enabled(bool on) {
-    if (on == enabled_) return;
-    enabled_ = on;
-    Arm(asio::steady_timer::clock_type::now() + std::chrono::milliseconds(interval_));
+    if (schedule_.Enabled(on, NowMilliseconds())) Arm();
 }
 
-void AsioTimer::Arm(asio::steady_timer::time_point due) {
-    ++generation_;
+void AsioTimer::Arm() {
     timer_.cancel();
-    if (!enabled_ || interval_ == 0) return;
-    timer_.expires_at(due);
-    unsigned generation = generation_;
+    if (!schedule_.Armed()) return;
+    timer_.expires_at(Clock::time_point(std::chrono::milliseconds(schedule_.Due())));
+    unsigned generation = schedule_.Generation();
     timer_.async_wait([this, generation](const std::error_code& ec) {
-        if (ec || generation != generation_) return;
+        if (ec || generation != schedule_.Generation()) return;
         Fire();
     });
 }
 
-// The next period counts from when this one was due, as a window timer does; a handler that
-// took longer than the interval gets one tick at once, not a burst of missed ones.
 void AsioTimer::Fire() {
-    unsigned generation = generation_;
-    auto due = timer_.expiry();
+    unsigned generation = schedule_.Generation();
     handler_();
-    if (generation != generation_) return;  // the handler switched or re-set the timer itself
-    auto next = due + std::chrono::milliseconds(interval_);
-    Arm(std::max(next, asio::steady_timer::clock_type::now()));
+    if (schedule_.Fired(generation, NowMilliseconds())) Arm();
 }
 
 }  // namespace quorvel

@@ -6,29 +6,28 @@
 #include <functional>
 
 #include "service/EventLoop.h"
+#include "service/TimerSchedule.h"
 
 namespace quorvel {
 
-// A window-style timer on an Asio steady_timer. Every change of interval or state re-arms the
-// timer under a new generation, so a wait that was already under way is ignored when it ends.
+// A window-style timer on an Asio steady_timer, due as its TimerSchedule says. Every change of
+// interval or state re-arms the timer, and a wait armed under an older generation is ignored.
 class AsioTimer final : public LoopTimer {
 public:
     AsioTimer(asio::io_context& io, std::function<void()> handler);
 
     void Interval(int milliseconds) override;
-    int Interval() const override { return interval_; }
+    int Interval() const override { return schedule_.Interval(); }
     void Enabled(bool on) override;
-    bool Enabled() const override { return enabled_; }
+    bool Enabled() const override { return schedule_.Enabled(); }
 
 private:
-    void Arm(asio::steady_timer::time_point due);
+    void Arm();
     void Fire();
 
     asio::steady_timer timer_;
     std::function<void()> handler_;
-    int interval_ = 0;
-    bool enabled_ = false;
-    unsigned generation_ = 0;
+    TimerSchedule schedule_;
 };
 
 }  // namespace quorvel

@@ -1,13 +1,32 @@
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvel {
 
+// A recipient folder whose failed batch waits for another attempt, and until when.
+struct RetryWait {
+    std::string Folder;
+    std::string Until;   // dd.mm.yyyy hh:mm:ss
+    bool operator==(const RetryWait&) const = default;
+};
+
+// What the mail side is doing, for the service's status line. Texts are as they go to mail.log.
+struct MailStatus {
+    std::string LastSendTime;        // dd.mm.yyyy hh:mm:ss of the last cycle that did something
+    std::string LastResult;          // its result: "ok" or the failure text
+    std::string LockedFolder;        // the folder whose batch waits on a locked file
+    std::vector<RetryWait> Retries;  // folders waiting for a retry
+    std::string MissingMailFolder;   // [Main] MailFolder when it is missing or not a folder
+    bool operator==(const MailStatus&) const = default;
+};
+
 // What the work loop asks of the mail side: the settings check, the scan interval as written in
-// options.ini, one scan cycle, and the mail log. The production implementation is the Scanner;
-// tests put a scripted one in its place.
+// options.ini, one scan cycle, its status, the mail log, and the settings test of `/t`. The
+// production implementation is the Scanner; tests put a scripted one in its place.
 class MailWork {
 public:
     virtual ~MailWork() = default;
@@ -18,7 +37,12 @@ public:
     virtual std::string ScanInterval() = 0;
     // One scan cycle: "" when there was nothing to do, "ok" after a send, otherwise a failure text.
     virtual std::string ProcessMail() = 0;
+    // The state after the last cycle.
+    virtual MailStatus Status() const = 0;
     virtual void WriteLog(std::string_view text) = 0;
+    // Checks every setting, then logs in to the SMTP server, one finding a line on `out`; the
+    // exit status: 0 all well, 78 a setting is wrong, 69 the server is unreachable or refuses.
+    virtual int TestSettings(std::ostream& out) = 0;
 };
 
 }  // namespace quorvel

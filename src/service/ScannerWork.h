@@ -13,7 +13,8 @@
 namespace quorvel {
 
 // The mail side of the production service: the Scanner over options.ini and mail.log in the
-// executable's folder, with the kernel's lease-based lock test.
+// executable's folder, with the kernel's lease-based lock test. While [Main] MailFolder is missing
+// or not a folder, a cycle does nothing but note it in the status.
 class ScannerWork final : public MailWork {
 public:
     ScannerWork(std::filesystem::path appFolder, const Clock& clock);
@@ -21,9 +22,13 @@ public:
     std::string CheckSettings() override;
     std::string ScanInterval() override;
     std::string ProcessMail() override;
+    MailStatus Status() const override { return status_; }
     void WriteLog(std::string_view text) override;
+    int TestSettings(std::ostream& out) override;
 
 private:
+    const Clock& clock_;
+    MailStatus status_;
     MailLog log_;
     LeaseLockTest lockTest_;
     Scanner scanner_;

@@ -28,6 +28,8 @@ public:
     virtual void StartService() = 0;
     // Tells the service manager that the service stops on its own; the caller then ends the loop.
     virtual void StopService() = 0;
+    // The one line that `systemctl status` shows for the service; the caller keeps it to one line.
+    virtual void SetStatus(std::string_view text) = 0;
 
     // One entry of the event log. Never throws: an entry that cannot be delivered is written to
     // standard error instead.

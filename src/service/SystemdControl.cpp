@@ -113,6 +113,10 @@ void SystemdControl::StopService() {
     sd_notify(0, "STOPPING=1");
 }
 
+void SystemdControl::SetStatus(std::string_view text) {
+    sd_notify(0, ("STATUS=" + std::string(text)).c_str());
+}
+
 void SystemdControl::LogEvent(EventType type, int id, std::string_view text) {
     journal_.Write(type, id, text);
 }

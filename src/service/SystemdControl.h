@@ -23,6 +23,7 @@ public:
 
     void StartService() override;
     void StopService() override;
+    void SetStatus(std::string_view text) override;
 
     void LogEvent(EventType type, int id, std::string_view text) override;
 

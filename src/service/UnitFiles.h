@@ -6,8 +6,9 @@
 
 namespace quorvel {
 
-// The unit that runs `executable` as a notify-type service, restarted after a failure unless it
-// stopped on bad settings (status 78), started with the multi-user target.
+// The unit that runs `executable` as a notify-type service, hardened, restarted after a failure
+// unless it stopped on bad settings (status 78), started with the multi-user target once the
+// network is up.
 std::string UnitFileText(std::string_view description, const std::filesystem::path& executable);
 
 // The drop-in `dropIn` (possibly empty) with the environment variable `key` set to `value`:

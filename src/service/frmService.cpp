@@ -2,6 +2,8 @@
 
 #include "base/Error.h"
 #include "base/NumericText.h"
+#include "service/ServiceTexts.h"
+#include "service/StatusLine.h"
 #include "service/TrappedError.h"
 
 namespace quorvel {
@@ -17,11 +19,6 @@ constexpr const char* kResultPrefix = "Результат отправки: ";
 constexpr const char* kCloseTitle = "Stop Service";
 constexpr const char* kCloseText =
     "Are you sure you want to unload the service?...\r\nthe service will be stopped";
-
-// The settings error for a [Main] Timer that the numeric conversion refuses.
-std::string BadScanIntervalText(const std::string& value) {
-    return "Неверно задан интервал проверки: [Main] Timer = \"" + value + "\"\r\n";
-}
 
 }  // namespace
 
@@ -41,6 +38,8 @@ void frmService::Form_Load(const std::string& arguments) {
         InstallService();
     } else if (arguments == "/u") {
         UninstallService();
+    } else if (arguments == "/t") {
+        parts_.loop.Quit(parts_.work.TestSettings(parts_.out));
     } else if (!arguments.empty()) {
         ShowMessage("Invalid Parameter", kExitInvalidParameter);
     } else {
@@ -72,18 +71,33 @@ void frmService::RunCommand(const std::function<void()>& command, const char* su
     ShowMessage(parts_.control.ServiceName() + success, kExitOk);
 }
 
-// Sets the start-up delay and reports the service as started. An unusable delay leaves the
-// process running but unannounced, so the service manager sees that the start failed.
+// Sets the start-up delay. The service manager hears that the service is ready once the start-up
+// check has passed, or at once when no check will ever run (a delay of 0). An unusable delay
+// leaves the process running but unannounced, so the service manager sees that the start failed.
 void frmService::PrepareRun() {
     try {
         std::string delay =
             parts_.control.GetSetting("Parameters", "TimerInterval", kDefaultStartupDelay);
         Timer->Interval(ToInteger16(delay));
         Service_Start();
-        parts_.control.StartService();
+        if (Timer->Interval() == 0) ReportReady();
     } catch (...) {
         LogError(TrappedErrorText());
     }
+}
+
+void frmService::ReportReady() {
+    if (!ready_) parts_.control.StartService();
+    ready_ = true;
+    ShowStatus(true);
+}
+
+// The status line goes out when it changed, or always when `always`.
+void frmService::ShowStatus(bool always) {
+    std::string line = StatusLine(state_.Paused, parts_.work.Status());
+    if (!always && line == status_) return;
+    status_ = line;
+    parts_.control.SetStatus(line);
 }
 
 void frmService::ShowMessage(const std::string& text, int status) {
@@ -116,6 +130,7 @@ void frmService::Service_Start() {
 
 void frmService::Service_Stop() {
     state_.StopFlag = true;
+    if (ready_) parts_.control.SetStatus(kStoppingStatus);
     parts_.loop.Quit(kExitOk);
 }
 
@@ -124,7 +139,9 @@ void frmService::Service_Pause() {
     try {
         Timer->Enabled(false);
         Timer1->Enabled(false);
+        state_.Paused = true;
         LogError("Service paused");
+        ShowStatus(true);
     } catch (...) {
         LogError(TrappedErrorText());
     }
@@ -134,7 +151,9 @@ void frmService::Service_Pause() {
 void frmService::Service_Continue() {
     try {
         Timer->Enabled(true);
+        state_.Paused = false;
         LogInformation("Service continued");
+        ShowStatus(true);
     } catch (...) {
         LogError(TrappedErrorText());
     }
@@ -149,6 +168,7 @@ void frmService::Timer_Timer() {
         problem = parts_.work.CheckSettings();
         if (problem.empty()) problem = LoadCheckTicks();
         if (problem.empty()) {
+            ReportReady();
             Timer1->Enabled(true);
             return;
         }
@@ -164,7 +184,7 @@ std::string frmService::LoadCheckTicks() {
     try {
         state_.CheckTicks = ToInteger16(value);
     } catch (const Error&) {
-        return BadScanIntervalText(value);
+        return BadScanIntervalText(value) + "\r\n";
     }
     return "";
 }
@@ -196,6 +216,19 @@ void frmService::RunCycle() {
         return;
     }
     ReportResult(result);
+    ReportMailFolder(parts_.work.Status().MissingMailFolder);
+    ShowStatus(false);
+}
+
+// One error entry when the mail folder goes missing, one information entry when it is back.
+void frmService::ReportMailFolder(const std::string& missing) {
+    if (missing == missingMailFolder_) return;
+    if (!missing.empty()) {
+        LogError(MissingMailFolderText(missing));
+    } else {
+        LogInformation(MailFolderBackText(missingMailFolder_));
+    }
+    missingMailFolder_ = missing;
 }
 
 // A failed send reaches the event log even when mail.log cannot take it.

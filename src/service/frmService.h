@@ -27,6 +27,7 @@ struct FormParts {
 // The state of the form: the stop request and the tick counting of the work loop.
 struct FormState {
     bool StopFlag = false;
+    bool Paused = false;
     std::int16_t CheckTicks = 0;   // ticks between two scan cycles, from [Main] Timer
     std::int16_t TickCount = 0;    // ticks since the end of the last cycle
 };
@@ -44,8 +45,9 @@ public:
 
     const FormState& State() const { return state_; }
 
-    // The load handler: "/i" installs, "/u" uninstalls, "" prepares the work loop and reports
-    // the service as started; anything else is refused.
+    // The load handler: "/i" installs, "/u" uninstalls, "/t" tests the settings and the server
+    // login, "" prepares the work loop and reports the service as started; anything else is
+    // refused.
     void Form_Load(const std::string& arguments);
 
     // The person at the console asks to close the service.
@@ -69,9 +71,12 @@ private:
     void PrepareRun();
     void ShowMessage(const std::string& text, int status);
 
+    void ReportReady();
+    void ShowStatus(bool always);
     std::string LoadCheckTicks();
     void RunCycle();
     void ReportResult(const std::string& result);
+    void ReportMailFolder(const std::string& missing);
     void StopForBadSettings(const std::string& text);
     void ConfirmClose();
 
@@ -80,6 +85,9 @@ private:
 
     FormParts parts_;
     FormState state_;
+    bool ready_ = false;              // the service manager was told that the service is up
+    std::string status_;              // the status line it was told last
+    std::string missingMailFolder_;   // the mail folder reported missing, "" when none
     std::unique_ptr<LoopTimer> Timer;    // the one-shot start-up check
     std::unique_ptr<LoopTimer> Timer1;   // the one-second tick
 };

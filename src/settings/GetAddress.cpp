@@ -12,23 +12,33 @@ bool IsAliasHeader(std::string_view line) { return SameNameAnyCase(line, "[alias
 
 }  // namespace
 
-std::string GetAddress(const std::string& folder, const std::filesystem::path& appFolder) {
+void ForEachAlias(const std::filesystem::path& appFolder, const AliasVisitor& visit) {
     std::string text = ReadFileContents(appFolder / "options.ini");
     TextCodec codec = TextCodec::ForLocale();
-    std::string result = folder;
     bool inSection = false;
     ForEachLine(WithoutUtf8Bom(text), [&](std::string_view raw) {
         std::string line = codec.ToUtf8(raw);
-        if (inSection) {
-            std::size_t first = line.find('=');
-            if (first != std::string::npos && std::string_view(line).substr(0, first) == folder) {
-                std::size_t second = line.find('=', first + 1);
-                result = line.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+        std::size_t first = inSection ? line.find('=') : std::string::npos;
+        if (first != std::string::npos) {
+            std::size_t second = line.find('=', first + 1);
+            std::string_view view(line);
+            if (!visit(view.substr(0, first), view.substr(first + 1, second == std::string::npos
+                                                                         ? std::string_view::npos
+                                                                         : second - first - 1))) {
                 return false;
             }
         }
         if (IsAliasHeader(line)) inSection = true;
         return true;
+    });
+}
+
+std::string GetAddress(const std::string& folder, const std::filesystem::path& appFolder) {
+    std::string result = folder;
+    ForEachAlias(appFolder, [&](std::string_view alias, std::string_view address) {
+        if (alias != folder) return true;
+        result = address;
+        return false;
     });
     return result;
 }

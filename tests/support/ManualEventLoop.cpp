@@ -1,12 +1,12 @@
 #include "support/ManualEventLoop.h"
 
 #include <algorithm>
-#include <cerrno>
 
-#include "base/Error.h"
+#include "service/TimerSchedule.h"
 
 namespace quorvel::testing {
 
+// The loop's timers keep the production schedule; only the clock is the test's.
 class ManualEventLoop::ManualTimer final : public LoopTimer {
 public:
     ManualTimer(ManualEventLoop& loop, std::function<void()> handler)
@@ -15,40 +15,22 @@ public:
     }
     ~ManualTimer() override { std::erase(loop_.timers_, this); }
 
-    void Interval(int milliseconds) override {
-        if (milliseconds < 0) throw Error(EINVAL, "negative interval");
-        interval_ = milliseconds;
-        if (enabled_) Arm(loop_.now_ + interval_);
-    }
-    int Interval() const override { return interval_; }
-    void Enabled(bool on) override {
-        if (on == enabled_) return;
-        enabled_ = on;
-        Arm(loop_.now_ + interval_);
-    }
-    bool Enabled() const override { return enabled_; }
-
-    bool Armed() const { return enabled_ && interval_ > 0; }
-    long Due() const { return due_; }
+    void Interval(int milliseconds) override { schedule.Interval(milliseconds, loop_.now_); }
+    int Interval() const override { return schedule.Interval(); }
+    void Enabled(bool on) override { schedule.Enabled(on, loop_.now_); }
+    bool Enabled() const override { return schedule.Enabled(); }
 
     void Fire() {
-        unsigned generation = generation_;
+        unsigned generation = schedule.Generation();
         handler_();
-        if (generation == generation_) Arm(due_ + interval_);
+        schedule.Fired(generation, loop_.now_);
     }
+
+    TimerSchedule schedule;
 
 private:
-    void Arm(long due) {
-        ++generation_;
-        due_ = due;
-    }
-
     ManualEventLoop& loop_;
     std::function<void()> handler_;
-    int interval_ = 0;
-    bool enabled_ = false;
-    long due_ = 0;
-    unsigned generation_ = 0;
 };
 
 ManualEventLoop::~ManualEventLoop() = default;
@@ -61,22 +43,18 @@ void ManualEventLoop::Quit(int status) {
     if (!status_) status_ = status;
 }
 
-ManualEventLoop::ManualTimer* ManualEventLoop::NextDue(long until) const {
-    ManualTimer* next = nullptr;
-    for (ManualTimer* timer : timers_) {
-        if (!timer->Armed() || timer->Due() > until) continue;
-        if (next == nullptr || timer->Due() < next->Due()) next = timer;
-    }
-    return next;
-}
-
+// Fires the timers that fall due before `until`, earliest first.
 void ManualEventLoop::RunFor(long milliseconds) {
-    long until = now_ + milliseconds;
+    const long until = now_ + milliseconds;
     while (!status_) {
-        ManualTimer* timer = NextDue(until);
-        if (timer == nullptr) break;
-        now_ = std::max(now_, timer->Due());
-        timer->Fire();
+        ManualTimer* next = nullptr;
+        for (ManualTimer* timer : timers_) {
+            if (!timer->schedule.Armed() || timer->schedule.Due() > until) continue;
+            if (next == nullptr || timer->schedule.Due() < next->schedule.Due()) next = timer;
+        }
+        if (next == nullptr) break;
+        now_ = std::max(now_, next->schedule.Due());
+        next->Fire();
     }
     now_ = std::max(now_, until);
 }

@@ -26,8 +26,6 @@ public:
 
 private:
     friend class ManualTimer;
-    ManualTimer* NextDue(long until) const;
-
     long now_ = 0;
     std::optional<int> status_;
     std::vector<ManualTimer*> timers_;

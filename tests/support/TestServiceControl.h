@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -22,30 +21,27 @@ inline void PrintTo(const LoggedEvent& event, std::ostream* os) {
     *os << "{" << static_cast<int>(event.type) << ", " << event.id << ", \"" << event.text << "\"}";
 }
 
-// A service manager that only records what the service asked of it.
+// A service manager that only records what the service asked of it: the event log entries, and
+// what it was told as sd_notify would put it ("READY=1", "STATUS=...", "STOPPING=1").
 class TestServiceControl final : public ServiceControl {
 public:
     std::vector<LoggedEvent> events;
-    std::map<std::string, std::string> settings;   // by key
-    int starts = 0;
-    int stops = 0;
+    std::vector<std::string> notices;
 
     std::string ServiceName() const override { return "QuorvelServer"; }
     std::string DisplayName() const override { return "Служба автоматической отправки почты"; }
     void Install() override {}
     void Uninstall() override {}
-    void StartService() override { ++starts; }
-    void StopService() override { ++stops; }
+    void StartService() override { notices.push_back("READY=1"); }
+    void StopService() override { notices.push_back("STOPPING=1"); }
+    void SetStatus(std::string_view text) override { notices.push_back("STATUS=" + std::string(text)); }
     void LogEvent(EventType type, int id, std::string_view text) override {
         events.push_back({type, id, std::string(text)});
     }
-    void SaveSetting(const std::string&, const std::string& key, const std::string& value) override {
-        settings[key] = value;
-    }
-    std::string GetSetting(const std::string&, const std::string& key,
+    void SaveSetting(const std::string&, const std::string&, const std::string&) override {}
+    std::string GetSetting(const std::string&, const std::string&,
                            const std::string& defaultValue) const override {
-        auto found = settings.find(key);
-        return found != settings.end() ? found->second : defaultValue;
+        return defaultValue;
     }
 };
 

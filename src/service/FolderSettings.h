@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+#include "settings/clsINI.h"
+
+namespace quorvel {
+
+// A folder key of [Main] as the scan cycle reads it: one trailing "/" (or "\") removed.
+std::string FolderSetting(clsINI& Ini, const char* key);
+
+// A folder, or a link to one.
+bool IsFolder(const std::string& path);
+
+// The folder [Main] MailFolder names when it is set but missing or not a folder, otherwise "".
+std::string MissingMailFolder(clsINI& Ini);
+
+}  // namespace quorvel

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+#include "mail/HeaderEncoding.h"
+
+namespace quorvel {
+
+// The settings error for a [Main] Timer that the numeric conversion refuses.
+inline std::string BadScanIntervalText(const std::string& value) {
+    return "Неверно задан интервал проверки: [Main] Timer = \"" + CleanHeaderText(value) + "\"";
+}
+
+// [Main] MailFolder is missing or is not a folder: nothing can be sent until it is back.
+inline std::string MissingMailFolderText(const std::string& folder) {
+    return "Не найден каталог почты " + CleanHeaderText(folder);
+}
+
+inline std::string MailFolderBackText(const std::string& folder) {
+    return "Каталог почты снова доступен: " + CleanHeaderText(folder);
+}
+
+}  // namespace quorvel

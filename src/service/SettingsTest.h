@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "log/MailLog.h"
+#include "settings/clsINI.h"
+
+namespace quorvel {
+
+inline constexpr int kExitUnavailable = 69;   // EX_UNAVAILABLE: the server cannot be reached
+inline constexpr int kExitBadSettings = 78;   // EX_CONFIG: systemd does not restart on it
+
+// What a cycle would trip over in values that the start-up check lets pass: [SMTP] Server, Port
+// and Timeout, [Main] Timer, and the addresses of [Main] Mail and every [alias] line. One text per
+// finding; none when all are usable. `Ini` must have passed CheckSettings.
+std::vector<std::string> ValueFindings(clsINI& Ini, const std::filesystem::path& appFolder);
+
+// [Main] MailFolder must be an existing folder, [Main] LostFolder one that exists or can be
+// created in an existing, writable folder.
+std::vector<std::string> FolderFindings(clsINI& Ini);
+
+// The command `/t`: the start-up check with every rule, then the findings above, then a login to
+// the SMTP server that sends nothing. Each finding goes on its own line to `out`. Returns 0 when
+// all is well, 78 when a setting is wrong (and then no connection is tried), 69 when the server
+// cannot be reached or refuses the login. The password never appears.
+int TestSettings(const std::filesystem::path& appFolder, const MailLog& log, std::ostream& out);
+
+}  // namespace quorvel
