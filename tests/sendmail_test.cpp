@@ -34,8 +34,9 @@ protected:
     void Drop(const std::string& name, std::string_view content) {
         testing::WriteFile(dir_ / "mail" / "buh" / name, content);
     }
-    std::string Send(const std::string& address, const std::vector<std::string>& files) {
-        return SendMail(address, LongestFileName(files), "buh", (dir_ / "mail").string(), files, ini_, log_);
+    std::string Send(const std::string& address, const std::vector<std::string>& files, std::string subject = "") {
+        if (subject.empty()) subject = LongestFileName(files);
+        return SendMail(address, subject, "buh", (dir_ / "mail").string(), files, ini_, log_);
     }
 
     testing::TempDir dir_;
@@ -67,36 +68,38 @@ TEST_F(SendMailTest, BatchArrivesOverStartTlsWithHeadersBodyEnvelopeAndAttachmen
     EXPECT_NE(m.Header("Message-ID").find("@example.com>"), std::string::npos);
     EXPECT_EQ(m.HeaderCount("Bcc") + m.HeaderCount("Cc"), 0u) << "the blind copy is in the envelope only";
     EXPECT_EQ(m.Body, "Вложения (3): \r\nb.pdf\r\nreport.xml\r\nREADME\r\n---\r\nS");
-    ASSERT_EQ(m.Attachments.size(), 3u);
-    EXPECT_EQ(m.Attachments[0].FileName, "b.pdf");
-    EXPECT_EQ(m.Attachments[0].ContentType, "application/pdf");
-    EXPECT_EQ(m.Attachments[0].Data, "abc");
-    EXPECT_EQ(m.Attachments[1].FileName, "report.xml");
-    EXPECT_EQ(m.Attachments[1].ContentType, "application/xml");
-    EXPECT_TRUE(m.Attachments[1].Data == big) << "the 300000 bytes differ";
-    EXPECT_EQ(m.Attachments[2].ContentType, "application/octet-stream");
-    EXPECT_EQ(m.Attachments[2].Data, "");
+    EXPECT_TRUE(m.Attachments == (std::vector<testing::ReceivedAttachment>{{"b.pdf", "application/pdf", "abc"},
+                                                                          {"report.xml", "application/xml", big},
+                                                                          {"README", "application/octet-stream", ""}}));
     EXPECT_TRUE(m.Defects.empty());
     EXPECT_EQ(server.Commands(), "EHLO\nSTARTTLS\nEHLO tls\nAUTH tls\nMAIL tls\nRCPT tls\nRCPT tls\nDATA tls\nQUIT tls\n");
 }
 
-TEST_F(SendMailTest, CyrillicNamesSubjectAndSignatureArriveIntact) {
+// Names, subject and address lists arrive as meant and cannot add a header, a recipient or a command.
+TEST_F(SendMailTest, NamesAndAddressListsArriveIntactAndAddNothing) {
     SmtpServer server;
     // Long enough to need several encoded words and RFC 2231 continuations; mixes 1- to 4-byte
     // characters so that any split inside a character would show as a defect or a wrong name.
     const std::string name = "Отчёт за декабрь 2026 года по всем филиалам \"Север\" и Юг 😀 ёЁ.xlsx";
+    const std::string forged = "a\r\nBcc: evil@example.com\r\nX-\x01.txt", shown = "a__Bcc: evil@example.com__X-_.txt";
     const std::string signature = "С уважением, бухгалтерия";
     Configure(server, "", "Бухгалтерия <sender@example.com>", signature);
     Drop(name, "abc");
-    Drop("ёж.txt", "");
-    ASSERT_EQ(Send("buh@example.com", {"ёж.txt", name}), "ok");
+    Drop(forged, "");
+    ASSERT_EQ(Send("Бухгалтерия <a@example.com>; b@example.com, \"Petrov, P.\" <c@example.com>,", {forged, name},
+                   forged + name),
+              "ok");
 
     const auto m = server.WaitForMessages(1).at(0);
-    EXPECT_EQ(m.Header("Subject"), name);
+    EXPECT_EQ(m.Recipients, (std::vector<std::string>{"a@example.com", "b@example.com", "c@example.com",
+                                                      "sender@example.com"}));
+    EXPECT_EQ(m.Header("To"), "Бухгалтерия <a@example.com>, b@example.com, \"Petrov, P.\" <c@example.com>");
     EXPECT_EQ(m.Header("From"), "Бухгалтерия <sender@example.com>");
-    EXPECT_EQ(m.Body, "Вложения (2): \r\nёж.txt\r\n" + name + "\r\n---\r\n" + signature);
+    EXPECT_EQ(m.HeaderCount("Bcc"), 0u);
+    EXPECT_EQ(m.Header("Subject"), shown + name);
+    EXPECT_EQ(m.Body, "Вложения (2): \r\n" + shown + "\r\n" + name + "\r\n---\r\n" + signature);
     ASSERT_EQ(m.Attachments.size(), 2u);
-    EXPECT_EQ(m.Attachments[0].FileName, "ёж.txt");
+    EXPECT_EQ(m.Attachments[0].FileName, shown);
     EXPECT_EQ(m.Attachments[1].FileName, name);
     EXPECT_EQ(m.Attachments[1].Data, "abc");
     // Encoded words inside the quoted name= of Content-Type break RFC 2047 on purpose, for older
@@ -105,39 +108,8 @@ TEST_F(SendMailTest, CyrillicNamesSubjectAndSignatureArriveIntact) {
     std::size_t lineStart = 0, headerEnd = m.Raw.find("\r\n\r\n");
     for (std::size_t end; (end = m.Raw.find("\r\n", lineStart)) < headerEnd; lineStart = end + 2) {
         const auto line = m.Raw.substr(lineStart, end - lineStart);
-        if (line.rfind("Content-Type: multipart/", 0) != 0) {
-            EXPECT_LE(line.size(), 78u) << line;
-        }
+        EXPECT_TRUE(line.size() <= 78u || line.starts_with("Content-Type: multipart/")) << line;
     }
-}
-
-TEST_F(SendMailTest, ControlCharactersInANameAddNoHeaderAndNoRecipient) {
-    SmtpServer server;
-    Configure(server);
-    const std::string name = "a\r\nBcc: evil@example.com\r\nX-\x01.txt";
-    Drop(name, "abc");
-    ASSERT_EQ(Send("buh@example.com", {name}), "ok");
-
-    const auto m = server.WaitForMessages(1).at(0);
-    EXPECT_EQ(m.Recipients, (std::vector<std::string>{"buh@example.com", "sender@example.com"}));
-    EXPECT_EQ(m.HeaderCount("Bcc"), 0u);
-    EXPECT_EQ(m.Header("Subject"), "a__Bcc: evil@example.com__X-_.txt");
-    EXPECT_EQ(m.Body, "Вложения (1): \r\na__Bcc: evil@example.com__X-_.txt\r\n---\r\nS");
-    ASSERT_EQ(m.Attachments.size(), 1u);
-    EXPECT_EQ(m.Attachments[0].FileName, "a__Bcc: evil@example.com__X-_.txt");
-    EXPECT_EQ(m.Attachments[0].Data, "abc");
-}
-
-TEST_F(SendMailTest, AddressListGivesEveryoneAToEntryAndAnEnvelopeRecipient) {
-    SmtpServer server;
-    Configure(server);
-    Drop("a.txt", "abc");
-    ASSERT_EQ(Send("Бухгалтерия <a@example.com>; b@example.com, \"Petrov, P.\" <c@example.com>,", {"a.txt"}),
-              "ok");
-    const auto m = server.WaitForMessages(1).at(0);
-    EXPECT_EQ(m.Recipients, (std::vector<std::string>{"a@example.com", "b@example.com", "c@example.com",
-                                                      "sender@example.com"}));
-    EXPECT_EQ(m.Header("To"), "Бухгалтерия <a@example.com>, b@example.com, \"Petrov, P.\" <c@example.com>");
 }
 
 TEST_F(SendMailTest, UnfitAddressOrSettingIsRefusedBeforeAnyConnection) {
@@ -225,16 +197,16 @@ TEST_F(SendMailTest, AStalledServerEndsTheSendWithinTheTimeoutAndASecond) {
 
 TEST_F(SendMailTest, LoginCheckLogsInAndSendsNothing) {
     SmtpServer server(SmtpServer::Fault::None, {}, "starttls");
-    Configure(server, "Security=starttls\r\nCAFile=" + server.CAFile().string());
+    const std::string smtp = "Security=starttls\r\nCAFile=" + server.CAFile().string();
+    Configure(server, smtp);
     EXPECT_NO_THROW(CheckSmtpLogin(ReadSmtpSettings(ini_)));
     EXPECT_EQ(server.Commands(), "EHLO\nSTARTTLS\nEHLO tls\nAUTH tls\nNOOP tls\nQUIT tls\n");
-    Configure(server, "Security=starttls\r\nCAFile=" + server.CAFile().string(), "s@example.com", "S", "wrong");
+    Configure(server, smtp, "s@example.com", "S", "wrong");
     try {
         CheckSmtpLogin(ReadSmtpSettings(ini_));
         ADD_FAILURE() << "a wrong password passed";
     } catch (const SmtpFailure& e) {
-        EXPECT_EQ(e.Number(), 67);
-        EXPECT_EQ(e.ReplyCode(), 535);
+        EXPECT_EQ(std::make_pair(e.Number(), e.ReplyCode()), std::make_pair(67, 535L));
     }
 }
 

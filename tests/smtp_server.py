@@ -1,14 +1,11 @@
 #!/usr/bin/python3
 """A small SMTP server for the tests and the demo (aiosmtpd, run by /usr/bin/python3).
 
-Listens on 127.0.0.1, requires AUTH LOGIN or PLAIN (a wrong password gets 535) and writes its port to
---port-file. --security starttls offers STARTTLS and requires it before anything else; tls speaks
-TLS from the first byte. Its certificate (for 127.0.0.1) and the CA that signed it are made with the
-openssl command in --certs DIR (ca.pem) unless already there. --store DIR: message N (from 1) gives
-N.eml (the DATA) and N.rec, records `key SP length LF bytes LF` as the email package reads it; every
-command line's verb, with " tls" once encrypted, goes to DIR/commands. --size-limit N: SIZE N.
---fault: refuse (550 for --refuse), drop (closes once the data has arrived), stall (greets, then never
-answers), stall-mail / stall-rcpt (never answers that command), slow-final (final reply after 5 s).
+Listens on 127.0.0.1, requires AUTH LOGIN or PLAIN (a wrong password gets 535), writes its port to
+--port-file. --security starttls: STARTTLS offered and required first; tls: TLS from the first byte;
+the certificate (127.0.0.1) and its CA (ca.pem) are made with openssl in --certs DIR. --store DIR:
+message N gives N.eml (the DATA) and N.rec, records `key SP length LF bytes LF` as the email package
+reads it; DIR/commands gets each command's verb, with " tls" once encrypted. --fault: see FAULTS.
 """
 
 import argparse, asyncio, logging, os, signal, ssl, subprocess, sys, warnings
@@ -20,18 +17,19 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 VERBS = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT", "NOOP", "RSET"}
 
 
+FAULTS = ["none", "refuse",  # 550 for the --refuse addresses
+          "drop",  # closes the connection once the message data has arrived
+          "stall", "stall-mail", "stall-rcpt",  # never answers EHLO, MAIL FROM, RCPT TO
+          "slow-final"]  # answers the end of the message after 5 seconds
+
+
 def parse_args():
     p = argparse.ArgumentParser()
+    for name, default in [("port-file", None), ("store", None), ("certs", None), ("user", "quorvel"),
+                          ("password", "secret"), ("security", "none"), ("fault", "none")]:
+        p.add_argument("--" + name, default=default)
     p.add_argument("--port", type=int, default=0)
-    p.add_argument("--port-file")
-    p.add_argument("--store")
-    p.add_argument("--user", default="quorvel")
-    p.add_argument("--password", default="secret")
-    p.add_argument("--security", choices=["none", "starttls", "tls"], default="none")
-    p.add_argument("--certs")
     p.add_argument("--size-limit", type=int)
-    p.add_argument("--fault", default="none",
-                   choices=["none", "refuse", "drop", "stall", "stall-mail", "stall-rcpt", "slow-final"])
     p.add_argument("--refuse", action="append", default=[])
     p.add_argument("--print", action="store_true", dest="print_messages")
     return p.parse_args()
@@ -94,15 +92,22 @@ class Handler:
     def __init__(self, args):
         self.args, self.count = args, 0
 
-    async def handle_MAIL(self, server, session, envelope, address, options):
-        if self.args.fault == "stall-mail":
+    async def stall(self, fault):
+        if self.args.fault == fault:
             await asyncio.Event().wait()
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        await self.stall("stall")
+        session.host_name = hostname
+        return responses
+
+    async def handle_MAIL(self, server, session, envelope, address, options):
+        await self.stall("stall-mail")
         envelope.mail_from, envelope.mail_options = address, options
         return "250 OK"
 
     async def handle_RCPT(self, server, session, envelope, address, options):
-        if self.args.fault == "stall-rcpt":
-            await asyncio.Event().wait()
+        await self.stall("stall-rcpt")
         if self.args.fault == "refuse" and address.lower() in (r.lower() for r in self.args.refuse):
             return "550 5.1.1 Recipient address rejected"
         envelope.rcpt_tos.append(address)
@@ -145,14 +150,6 @@ class LoggedSMTP(SMTP):
             self._reader.readuntil = readuntil
 
 
-class Stalled(asyncio.Protocol):
-    def connection_made(self, transport):
-        transport.write(b"220 127.0.0.1 ESMTP\r\n")
-
-    def data_received(self, data):
-        pass
-
-
 def authenticator(user, password):
     def authenticate(server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword)
@@ -172,7 +169,7 @@ async def serve(args):
         os.makedirs(args.store, exist_ok=True)
         LoggedSMTP.transcript = os.path.join(args.store, "commands")
     handler, starttls = Handler(args), args.security == "starttls"
-    factory = Stalled if args.fault == "stall" else lambda: LoggedSMTP(
+    factory = lambda: LoggedSMTP(
         handler, hostname="127.0.0.1", decode_data=False, authenticator=authenticator(args.user, args.password),
         auth_required=True, auth_require_tls=starttls, data_size_limit=args.size_limit,
         tls_context=context if starttls else None, require_starttls=starttls)

@@ -17,6 +17,7 @@ struct ReceivedAttachment {
     std::string FileName;     // decoded file name (RFC 2231 / RFC 2047 undone)
     std::string ContentType;  // "type/subtype", without parameters
     std::string Data;         // the decoded bytes
+    bool operator==(const ReceivedAttachment&) const = default;
 };
 
 // One message as the server received it, read back by Python's email package (policy.default).
