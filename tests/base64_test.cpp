@@ -26,6 +26,7 @@ TEST(Base64, PaddingAndLines) {
     EXPECT_EQ(lines.size(), 152u + 2u);
     EXPECT_EQ(lines.substr(76, 2), "\r\n");
     EXPECT_EQ(lines.find("\r\n", 78), std::string::npos) << "no line end after the last line";
+    for (std::size_t n = 0; n < 300; ++n) EXPECT_EQ(Base64LinesSize(n), Encode(std::string(n, 'a')).size()) << n;
 }
 
 TEST(Base64, AFileStreamsInSmallReadsAsOneEncoding) {

@@ -126,8 +126,8 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLogin) {
     };
     const std::vector<Case> cases = {
         {"", "", 0, "QuorvelServer: настройки в порядке\nQuorvelServer: вход на SMTP-сервер 127.0.0.1:" + port + " выполнен\n"},
-        {"Password", "wrong-7301", 69, "QuorvelServer: нет связи с SMTP-сервером: [67] Login denied\n"},
-        {"Port", "1", 69, "QuorvelServer: нет связи с SMTP-сервером: [7] "},
+        {"Password", "wrong-7301", 69, "QuorvelServer: вход на SMTP-сервер не выполнен: [67] Login denied (535 5.7.8 Authentication credentials invalid)\n"},
+        {"Port", "1", 69, "QuorvelServer: вход на SMTP-сервер не выполнен: [7] "},
         {"Password", "", 78, "QuorvelServer: Не задан пароль SMTP-сервера\n"},
         {"Port", "25a", 78, "QuorvelServer: [SMTP] Port is not a whole number from 1 to 65535: \"25a\"\n"},
         {"Timeout", "0", 78, "[SMTP] Timeout"},
@@ -152,7 +152,7 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLogin) {
         EXPECT_EQ(server.Wait(), c.status);
         EXPECT_NE(server.Output().find(c.output), std::string::npos) << server.Output();
         EXPECT_EQ(server.Output().find(c.value.empty() ? smtp.Password() : "wrong-7301"), std::string::npos);
-        EXPECT_EQ(server.Output().find("вход на SMTP") != std::string::npos, c.status == 0);
+        EXPECT_EQ(server.Output().find(" выполнен\n") != std::string::npos, c.status == 0);
     }
     EXPECT_TRUE(smtp.Messages().empty());
 }

@@ -74,7 +74,7 @@ TEST_F(ScanCycleTest, FailedBatchesGoToTheLostFolderAndNeverReplaceEachOther) {
     for (const char* content : {"first", "second"}) {
         WriteFile(Mail() / "buh/report.pdf", content);
         WriteFile(Mail() / "buh/notes.txt", content);
-        EXPECT_EQ(scanner_.ProcessMail(), "Не удалось отправить файлы на адрес: buh(Error  67: Login denied)");
+        EXPECT_EQ(scanner_.ProcessMail(), "Не удалось отправить файлы на адрес: buh(Error  67: Login denied (535 5.7.8 Authentication credentials invalid))");
     }
     EXPECT_TRUE(fs::is_empty(Mail() / "buh"));
     EXPECT_EQ(Names(Lost() / "buh"), (std::vector<std::string>{"notes (1).txt", "notes.txt", "report (1).pdf", "report.pdf"}));
@@ -108,12 +108,12 @@ TEST_F(ScanCycleTest, EmptyOrMissingFoldersTouchNothing) {
     WriteSettings(Mail().string(), "", "wrong");
     WriteFile(Mail() / "buh/a.txt", "a");
     EXPECT_EQ(scanner_.ProcessMail(),
-              "Не удалось отправить файлы на адрес: buh(Error  67: Login denied; LostFolder is empty)");
+              "Не удалось отправить файлы на адрес: buh(Error  67: Login denied (535 5.7.8 Authentication credentials invalid); LostFolder is empty)");
     EXPECT_TRUE(fs::exists(Mail() / "buh/a.txt"));
 
     WriteSettings(Mail().string(), (app_ / "no/lost").string(), "wrong");
     std::string result = scanner_.ProcessMail();
-    EXPECT_EQ(result.rfind("Не удалось отправить файлы на адрес: buh(Error  67: Login denied; cannot create ", 0), 0u)
+    EXPECT_EQ(result.rfind("Не удалось отправить файлы на адрес: buh(Error  67: Login denied (535 5.7.8 Authentication credentials invalid); cannot create ", 0), 0u)
         << result;
     EXPECT_NE(result.find("No such file or directory"), std::string::npos) << result;
     EXPECT_TRUE(fs::exists(Mail() / "buh/a.txt"));
@@ -134,7 +134,7 @@ TEST_F(ScanCycleTest, AFileThatCannotBeDisposedOfIsNamedAndTheRestHandled) {
     ASSERT_TRUE(SetImmutable(Mail() / "buh@example.com/a.txt", true));
     std::string failed = scanner_.ProcessMail();
     SetImmutable(Mail() / "buh@example.com/a.txt", false);
-    EXPECT_EQ(failed.rfind("Не удалось отправить файлы на адрес: buh@example.com(Error  67: Login denied; "
+    EXPECT_EQ(failed.rfind("Не удалось отправить файлы на адрес: buh@example.com(Error  67: Login denied (535 5.7.8 Authentication credentials invalid); "
                            "not moved, still in the mail folder: [a.txt] cannot move ", 0), 0u) << failed;
     EXPECT_EQ(Names(Mail() / "buh@example.com"), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(Names(Lost() / "buh@example.com"), std::vector<std::string>{"b.txt"});
@@ -146,7 +146,7 @@ TEST_F(ScanCycleTest, ALostFolderOnAnotherFileSystemReceivesCopies) {
     const fs::path lost = otherFs / "lost";
     WriteSettings(Mail().string(), lost.string(), "wrong");
     WriteFile(Mail() / "buh/a.bin", std::string(100000, 'a'));
-    EXPECT_EQ(scanner_.ProcessMail(), "Не удалось отправить файлы на адрес: buh(Error  67: Login denied)");
+    EXPECT_EQ(scanner_.ProcessMail(), "Не удалось отправить файлы на адрес: buh(Error  67: Login denied (535 5.7.8 Authentication credentials invalid))");
     EXPECT_EQ(ReadFile(lost / "buh/a.bin"), std::string(100000, 'a'));
     EXPECT_TRUE(fs::is_empty(Mail() / "buh"));
 }

@@ -1,37 +1,52 @@
 #!/usr/bin/python3
 """A small SMTP server for the tests and the demo (aiosmtpd, run by /usr/bin/python3).
 
-Listens on 127.0.0.1 and requires AUTH LOGIN or PLAIN over plain text; a wrong password gets 535.
-Once listening it writes its port to --port-file. --store DIR: message N (from 1) gives N.eml (the
-DATA) and then N.rec, records `key SP length LF bytes LF` of the message as the email package reads
-it. --fault: refuse (550 for --refuse recipients), drop (closes once the data has arrived), stall
-(greets, then never answers). --print: prints the port and each message as it arrives.
+Listens on 127.0.0.1, requires AUTH LOGIN or PLAIN (a wrong password gets 535), writes its port to
+--port-file. --security starttls: STARTTLS offered and required first; tls: TLS from the first byte;
+the certificate (127.0.0.1) and its CA (ca.pem) are made with openssl in --certs DIR. --store DIR:
+message N gives N.eml (the DATA) and N.rec, records `key SP length LF bytes LF` as the email package
+reads it; DIR/commands gets each command's verb, with " tls" once encrypted. --fault: see FAULTS.
 """
 
-import argparse
-import asyncio
-import logging
-import os
-import signal
-import sys
-import warnings
+import argparse, asyncio, logging, os, signal, ssl, subprocess, sys, warnings
 from email import policy
 from email.parser import BytesParser
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
+VERBS = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT", "NOOP", "RSET"}
+
+
+FAULTS = ["none", "refuse",  # 550 for the --refuse addresses
+          "drop",  # closes the connection once the message data has arrived
+          "stall", "stall-mail", "stall-rcpt",  # never answers EHLO, MAIL FROM, RCPT TO
+          "slow-final"]  # answers the end of the message after 5 seconds
+
 
 def parse_args():
     p = argparse.ArgumentParser()
+    for name, default in [("port-file", None), ("store", None), ("certs", None), ("user", "quorvel"),
+                          ("password", "secret"), ("security", "none"), ("fault", "none")]:
+        p.add_argument("--" + name, default=default)
     p.add_argument("--port", type=int, default=0)
-    p.add_argument("--port-file")
-    p.add_argument("--store")
-    p.add_argument("--user", default="quorvel")
-    p.add_argument("--password", default="secret")
-    p.add_argument("--fault", choices=["none", "refuse", "drop", "stall"], default="none")
+    p.add_argument("--size-limit", type=int)
     p.add_argument("--refuse", action="append", default=[])
     p.add_argument("--print", action="store_true", dest="print_messages")
     return p.parse_args()
+
+
+def make_certs(folder):
+    if os.path.exists(os.path.join(folder, "server.pem")):
+        return
+    os.makedirs(folder, exist_ok=True)
+    run = lambda *a: subprocess.run(["openssl", *a], cwd=folder, check=True, capture_output=True)
+    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "30"]
+    run("req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem", "-subj", "/CN=Quorvel test CA")
+    run("req", *key, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1")
+    with open(os.path.join(folder, "server.ext"), "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\n")
+    run("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+        "-days", "30", "-extfile", "server.ext", "-out", "server.pem")
 
 
 def record(key, value):
@@ -39,29 +54,21 @@ def record(key, value):
     return key.encode() + b" " + str(len(data)).encode() + b"\n" + data + b"\n"
 
 
-def all_defects(msg):
-    for part in msg.walk():
-        for defect in part.defects:
-            yield f"{type(defect).__name__}: {defect}"
-        for name, value in part.items():
-            for defect in getattr(value, "defects", ()):
-                yield f"{name}: {type(defect).__name__}: {defect}"
-
-
 def describe(envelope):
     msg = BytesParser(policy=policy.default).parsebytes(envelope.content)
-    fields = [("mail_from", envelope.mail_from)]
-    fields += [("rcpt", r) for r in envelope.rcpt_tos]
+    fields = [("mail_from", envelope.mail_from)] + [("rcpt", r) for r in envelope.rcpt_tos]
     for name, value in msg.items():
         fields += [("header_name", name), ("header_value", str(value))]
     body = msg.get_body(preferencelist=("plain",))
     if body is not None:
         fields.append(("body", body.get_content()))
     for part in msg.iter_attachments():
-        fields += [("attachment_name", part.get_filename() or ""),
-                   ("attachment_type", part.get_content_type()),
+        fields += [("attachment_name", part.get_filename() or ""), ("attachment_type", part.get_content_type()),
                    ("attachment_data", part.get_payload(decode=True) or b"")]
-    fields += [("defect", d) for d in all_defects(msg)]
+    for part in msg.walk():
+        fields += [("defect", f"{type(d).__name__}: {d}") for d in part.defects]
+        fields += [("defect", f"{n}: {type(d).__name__}: {d}") for n, v in part.items()
+                   for d in getattr(v, "defects", ())]
     return fields
 
 
@@ -76,18 +83,31 @@ def print_message(number, fields):
 
 
 def write_whole(path, data):
-    tmp = path + ".tmp"
-    with open(tmp, "wb") as f:
+    with open(path + ".tmp", "wb") as f:
         f.write(data)
-    os.replace(tmp, path)
+    os.replace(path + ".tmp", path)
 
 
 class Handler:
     def __init__(self, args):
-        self.args = args
-        self.count = 0
+        self.args, self.count = args, 0
 
-    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+    async def stall(self, fault):
+        if self.args.fault == fault:
+            await asyncio.Event().wait()
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        await self.stall("stall")
+        session.host_name = hostname
+        return responses
+
+    async def handle_MAIL(self, server, session, envelope, address, options):
+        await self.stall("stall-mail")
+        envelope.mail_from, envelope.mail_options = address, options
+        return "250 OK"
+
+    async def handle_RCPT(self, server, session, envelope, address, options):
+        await self.stall("stall-rcpt")
         if self.args.fault == "refuse" and address.lower() in (r.lower() for r in self.args.refuse):
             return "550 5.1.1 Recipient address rejected"
         envelope.rcpt_tos.append(address)
@@ -97,6 +117,8 @@ class Handler:
         if self.args.fault == "drop":
             server.transport.abort()
             return "421 closing"
+        if self.args.fault == "slow-final":
+            await asyncio.sleep(5)
         self.count += 1
         fields = describe(envelope)
         if self.args.store:
@@ -108,15 +130,27 @@ class Handler:
         return "250 Message accepted"
 
 
-class Stalled(asyncio.Protocol):
+class LoggedSMTP(SMTP):
+    """Writes the verb of every command line (not the message data) to `transcript` as it arrives."""
+    transcript = None
+
     def connection_made(self, transport):
-        transport.write(b"220 127.0.0.1 ESMTP\r\n")
+        super().connection_made(transport)
+        read = self._reader.readuntil
+        if self.transcript and not hasattr(read, "logged"):
+            async def readuntil(*separator):  # the command loop reads with none, the data with b"\r\n"
+                line = await read(*separator)
+                verb = line.split(b" ")[0].strip().upper().decode("ascii", "replace")
+                if verb in VERBS and not separator:
+                    tls = " tls" if self.transport.get_extra_info("ssl_object") else ""
+                    with open(self.transcript, "a") as f:
+                        f.write(verb + tls + "\n")
+                return line
+            readuntil.logged = True
+            self._reader.readuntil = readuntil
 
-    def data_received(self, data):
-        pass
 
-
-def make_authenticator(user, password):
+def authenticator(user, password):
     def authenticate(server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword)
               and auth_data.login == user.encode() and auth_data.password == password.encode())
@@ -126,22 +160,26 @@ def make_authenticator(user, password):
 
 async def serve(args):
     loop = asyncio.get_running_loop()
-    if args.fault == "stall":
-        factory = Stalled
-    else:
-        handler = Handler(args)
-        authenticator = make_authenticator(args.user, args.password)
-        factory = lambda: SMTP(handler, hostname="127.0.0.1", decode_data=False,
-                               authenticator=authenticator, auth_required=True,
-                               auth_require_tls=False, data_size_limit=None)
-    server = await loop.create_server(factory, "127.0.0.1", args.port)
-    port = server.sockets[0].getsockname()[1]
+    context = None
+    if args.security != "none":
+        make_certs(args.certs)
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(os.path.join(args.certs, "server.pem"), os.path.join(args.certs, "server.key"))
     if args.store:
         os.makedirs(args.store, exist_ok=True)
+        LoggedSMTP.transcript = os.path.join(args.store, "commands")
+    handler, starttls = Handler(args), args.security == "starttls"
+    factory = lambda: LoggedSMTP(
+        handler, hostname="127.0.0.1", decode_data=False, authenticator=authenticator(args.user, args.password),
+        auth_required=True, auth_require_tls=starttls, data_size_limit=args.size_limit,
+        tls_context=context if starttls else None, require_starttls=starttls)
+    server = await loop.create_server(factory, "127.0.0.1", args.port,
+                                      ssl=context if args.security == "tls" else None)
+    port = server.sockets[0].getsockname()[1]
     if args.port_file:
         write_whole(args.port_file, f"{port}\n".encode())
     if args.print_messages:
-        print(f"listening on 127.0.0.1:{port}", flush=True)
+        print(f"listening on 127.0.0.1:{port} ({args.security})", flush=True)
     stop = loop.create_future()
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, lambda: stop.done() or stop.set_result(None))
@@ -150,7 +188,7 @@ async def serve(args):
 
 
 def main():
-    # Plain-text AUTH is what this server is for; keep its warnings out of the demo's output.
+    # Plain-text AUTH is part of what this server tests; keep its warnings out of the demo's output.
     warnings.simplefilter("ignore")
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)
     asyncio.run(serve(parse_args()))

@@ -28,6 +28,12 @@ void PutChar(char c, std::size_t& lineLength, std::string& out) {
 
 }  // namespace
 
+std::uint64_t Base64LinesSize(std::uint64_t bytes) {
+    const std::uint64_t characters = (bytes + 2) / 3 * 4;
+    const std::uint64_t lines = (characters + kLineLength - 1) / kLineLength;
+    return characters + (lines > 0 ? 2 * (lines - 1) : 0);
+}
+
 void AppendBase64Lines(const unsigned char* data, std::size_t size, std::size_t& lineLength, std::string& out) {
     out.reserve(out.size() + size / 3 * 4 + size / 57 * 2 + 8);
     std::size_t i = 0;

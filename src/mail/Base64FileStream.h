@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,6 +38,10 @@ private:
     std::size_t lineLength_ = 0;
     bool end_ = false;
 };
+
+// The length of `bytes` bytes as the stream writes them: 4 characters per started group of 3,
+// CR LF between lines of 76.
+std::uint64_t Base64LinesSize(std::uint64_t bytes);
 
 // `data` as base64, in lines of at most 76 characters separated by CR LF; `lineLength` carries
 // the length of the current line from one call to the next.

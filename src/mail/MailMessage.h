@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@ struct MailAttachment {
     std::filesystem::path Path;  // read from here while the message is sent
     std::string Name;            // the name the recipient sees (clean UTF-8)
     std::string ContentType;
+    std::uint64_t Size = 0;      // bytes; the part's declared length is derived from it
 };
 
 // Everything that one message says, before it is put on the wire.

@@ -23,13 +23,18 @@ std::vector<MailAttachment> Attachments(const std::string& MailPath, const std::
     std::vector<MailAttachment> attachments;
     for (const auto& name : Files) {
         const std::string shown = CleanHeaderText(name);
-        attachments.push_back({std::filesystem::path(MailPath) / folder / name, shown, types.ForFileName(shown)});
+        const std::filesystem::path path = std::filesystem::path(MailPath) / folder / name;
+        std::error_code ec;  // a file that cannot be measured cannot be read either: the send says so
+        const std::uintmax_t size = std::filesystem::file_size(path, ec);
+        attachments.push_back({path, shown, types.ForFileName(shown), ec ? 0 : size});
     }
     return attachments;
 }
 
-void Send(const std::string& address, const std::string& subject, const std::string& folder,
-          const std::string& MailPath, const std::vector<std::string>& Files, clsINI& Ini) {
+}  // namespace
+
+void SendOrThrow(const std::string& address, const std::string& subject, const std::string& folder,
+                 const std::string& MailPath, const std::vector<std::string>& Files, clsINI& Ini) {
     MailMessage message;
     message.To = ParseAddressList(address);
     message.From = ParseMailbox(Ini.ReadINI("Mail", "Main"));
@@ -38,8 +43,6 @@ void Send(const std::string& address, const std::string& subject, const std::str
     message.Body = MessageBody(Files, Ini.ReadINI("Signature", "Main"));
     SendOverSmtp(message, ReadSmtpSettings(Ini));
 }
-
-}  // namespace
 
 namespace {
 
@@ -74,7 +77,7 @@ std::string SendMail(const std::string& address, const std::string& subject, con
     try {
         // A folder name may hold a line break; it must not forge a second log entry.
         log.WriteLog("Отправка почты на: " + CleanHeaderText(folder));
-        Send(address, subject, folder, MailPath, Files, Ini);
+        SendOrThrow(address, subject, folder, MailPath, Files, Ini);
         return "ok";
     } catch (const Error& e) {
         return SendErrorText(e.Number(), e.what());

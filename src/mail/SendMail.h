@@ -22,6 +22,11 @@ std::string SendMail(const std::string& address, const std::string& subject, con
                      const std::string& MailPath, const std::vector<std::string>& Files,
                      clsINI& Ini, const MailLog& log);
 
+// What SendMail does after its log entry, for a caller that wants the failure itself: throws Error,
+// SmtpFailure (with the server's reply code) for what the transfer met.
+void SendOrThrow(const std::string& address, const std::string& subject, const std::string& folder,
+                 const std::string& MailPath, const std::vector<std::string>& Files, clsINI& Ini);
+
 // "Error " number ": " description, the number written with a leading blank when it is zero or
 // positive and with its minus sign when negative.
 std::string SendErrorText(int number, const std::string& description);

@@ -41,8 +41,26 @@ bool IsHost(std::string_view host) {
 
 }  // namespace
 
+std::optional<SmtpSecurity> ParseSecurity(const std::string& text) {
+    const std::string_view value = TrimBlanks(text);
+    if (value.empty() || SameNameAnyCase(value, "none")) return SmtpSecurity::None;
+    if (SameNameAnyCase(value, "starttls")) return SmtpSecurity::StartTls;
+    if (SameNameAnyCase(value, "tls")) return SmtpSecurity::Tls;
+    return std::nullopt;
+}
+
+std::string SecurityValueError(const std::string& text) {
+    return "[SMTP] Security is not none, starttls or tls: \"" + CleanHeaderText(text) + "\"";
+}
+
+std::filesystem::path CAFilePath(const std::string& value, const std::filesystem::path& iniFolder) {
+    const std::string_view name = TrimBlanks(value);
+    if (name.empty()) return {};
+    return iniFolder / std::filesystem::path(std::string(name));  // an absolute name replaces the folder
+}
+
 std::string SmtpSettings::Url() const {
-    return "smtp://" + Server + ":" + std::to_string(Port);
+    return std::string(Security == SmtpSecurity::Tls ? "smtps://" : "smtp://") + Server + ":" + std::to_string(Port);
 }
 
 SmtpSettings ReadSmtpSettings(clsINI& Ini) {
@@ -52,11 +70,16 @@ SmtpSettings ReadSmtpSettings(clsINI& Ini) {
     s.User = Ini.ReadINI("User", "SMTP");
     s.Password = Ini.ReadINI("Password", "SMTP");
     const std::string timeout = Ini.ReadINI("Timeout", "SMTP");
+    const std::string security = Ini.ReadINI("Security", "SMTP");
+    s.CAFile = CAFilePath(Ini.ReadINI("CAFile", "SMTP"), Ini.FileName().parent_path());
     if (!IsHost(s.Server)) {
         throw Error(EINVAL, "[SMTP] Server is not a host name or address: \"" + CleanHeaderText(s.Server) + "\"");
     }
     s.Port = WholeNumber(port, kMaxPort, "[SMTP] Port");
     s.Timeout = WholeNumber(timeout, kMaxTimeout, "[SMTP] Timeout");
+    const std::optional<SmtpSecurity> mode = ParseSecurity(security);
+    if (!mode) throw Error(EINVAL, SecurityValueError(security));
+    s.Security = *mode;
     return s;
 }
 

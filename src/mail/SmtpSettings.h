@@ -1,10 +1,28 @@
 #pragma once
 
+#include <filesystem>
+#include <optional>
 #include <string>
 
 #include "settings/clsINI.h"
 
 namespace quorvel {
+
+// How the connection to the server is protected.
+enum class SmtpSecurity {
+    None,      // plain SMTP
+    StartTls,  // plain SMTP upgraded with STARTTLS before anything else is said; refused when not offered
+    Tls,       // TLS from the first byte (smtps, usually port 465)
+};
+
+// [SMTP] Security: "none" (also empty), "starttls" or "tls" in any letter case, blanks around it
+// allowed; nullopt for anything else.
+std::optional<SmtpSecurity> ParseSecurity(const std::string& text);
+// The complaint about a Security value that ParseSecurity refuses; it names the key and the value.
+std::string SecurityValueError(const std::string& text);
+
+// [SMTP] CAFile as a path: "" when the key is empty, relative paths taken from `iniFolder`.
+std::filesystem::path CAFilePath(const std::string& value, const std::filesystem::path& iniFolder);
 
 // How to reach the SMTP server: the [SMTP] section of options.ini, checked.
 struct SmtpSettings {
@@ -13,15 +31,18 @@ struct SmtpSettings {
     std::string User;
     std::string Password;
     long Timeout = 0;  // seconds
+    SmtpSecurity Security = SmtpSecurity::None;
+    std::filesystem::path CAFile;  // PEM file of the trusted CAs; empty: the system's store
 
-    // smtp://Server:Port
+    // smtp://Server:Port, or smtps://Server:Port for Security=tls
     std::string Url() const;
 };
 
-// Reads [SMTP] Server, Port, User, Password and Timeout through `Ini`, in that order. Throws
-// Error(EINVAL) with a description naming the key when Server is not a host name or address, Port
-// is not a whole number from 1 to 65535, or Timeout is not a whole number of seconds from 1 to
-// 86400. The password never appears in a description.
+// Reads [SMTP] Server, Port, User, Password, Timeout, Security and CAFile through `Ini`, in that
+// order; a relative CAFile is taken from the folder of Ini's file. Throws Error(EINVAL) with a
+// description naming the key when Server is not a host name or address, Port is not a whole
+// number from 1 to 65535, Timeout is not a whole number of seconds from 1 to 86400, or Security
+// is none of its three values. The password never appears in a description.
 SmtpSettings ReadSmtpSettings(clsINI& Ini);
 
 }  // namespace quorvel

@@ -9,32 +9,26 @@
 #include "base/Error.h"
 #include "mail/Base64FileStream.h"
 #include "mail/HeaderEncoding.h"
+#include "mail/SmtpConnection.h"
 
 namespace quorvel {
 namespace {
 
 // libcurl sends the message in pieces of this size; bigger pieces cost memory, smaller ones speed.
 constexpr long kUploadBuffer = 256 * 1024;
+// How long the reply to the end of the message is waited for (seconds): a server may take a
+// while to queue a large message, and giving up early would report a delivered message as lost.
+constexpr long kFinalReplyWait = 10 * 60;
 
-struct CurlFree { void operator()(CURL* c) const { curl_easy_cleanup(c); } };
 struct MimeFree { void operator()(curl_mime* m) const { curl_mime_free(m); } };
 struct ListFree { void operator()(curl_slist* l) const { curl_slist_free_all(l); } };
-using Curl = std::unique_ptr<CURL, CurlFree>;
 using Mime = std::unique_ptr<curl_mime, MimeFree>;
 using List = std::unique_ptr<curl_slist, ListFree>;
 
-void Check(CURLcode code, const std::string& detail = "") {
-    if (code != CURLE_OK) throw Error(code, curl_easy_strerror(code) + detail);
-}
-
-template <typename Value>
-void Set(CURL* curl, CURLoption option, Value value) {
-    Check(curl_easy_setopt(curl, option, value));
-}
 
 void Append(List& list, const std::string& line) {
     curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-    if (grown == nullptr) Check(CURLE_OUT_OF_MEMORY);
+    if (grown == nullptr) CheckCurl(CURLE_OUT_OF_MEMORY);
     static_cast<void>(list.release());
     list.reset(grown);
 }
@@ -69,21 +63,29 @@ List EnvelopeRecipients(const MailMessage& message) {
 
 void AddBody(curl_mime* mime, const std::string& body) {
     curl_mimepart* part = curl_mime_addpart(mime);
-    if (part == nullptr) Check(CURLE_OUT_OF_MEMORY);
-    Check(curl_mime_data(part, body.data(), body.size()));
-    Check(curl_mime_type(part, "text/plain; charset=UTF-8"));
-    Check(curl_mime_encoder(part, "base64"));
+    if (part == nullptr) CheckCurl(CURLE_OUT_OF_MEMORY);
+    CheckCurl(curl_mime_data(part, body.data(), body.size()));
+    CheckCurl(curl_mime_type(part, "text/plain; charset=UTF-8"));
+    CheckCurl(curl_mime_encoder(part, "base64"));
 }
 
 // libcurl's side of an attachment stream; a read failure is kept for the caller's error text.
+// The stream must deliver exactly the declared length: a file that shrank since it was measured
+// would otherwise go out as a message that says less than it declared.
 struct AttachmentSource {
     Base64FileStream stream;
+    std::filesystem::path path;
+    std::uint64_t declared = 0;
+    std::uint64_t delivered = 0;
     std::string failure;
 
     static std::size_t Read(char* buffer, std::size_t size, std::size_t count, void* arg) {
         auto* source = static_cast<AttachmentSource*>(arg);
         try {
-            return source->stream.Read(buffer, size * count);
+            const std::size_t n = source->stream.Read(buffer, size * count);
+            source->delivered += n;
+            if (n == 0 && source->delivered != source->declared) throw Error(EIO, source->path.string() + " changed while it was sent");
+            return n;
         } catch (const std::exception& e) {
             source->failure = e.what();
             return CURL_READFUNC_ABORT;
@@ -93,6 +95,7 @@ struct AttachmentSource {
         if (offset != 0 || origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
         try {
             static_cast<AttachmentSource*>(arg)->stream.Rewind();
+            static_cast<AttachmentSource*>(arg)->delivered = 0;
             return CURL_SEEKFUNC_OK;
         } catch (const std::exception&) {
             return CURL_SEEKFUNC_FAIL;
@@ -104,63 +107,68 @@ struct AttachmentSource {
 // An attachment part whose content is the file as base64, read from disk as the message goes out.
 AttachmentSource* AddAttachment(curl_mime* mime, const MailAttachment& attachment) {
     curl_mimepart* part = curl_mime_addpart(mime);
-    if (part == nullptr) Check(CURLE_OUT_OF_MEMORY);
+    if (part == nullptr) CheckCurl(CURLE_OUT_OF_MEMORY);
     std::unique_ptr<AttachmentSource> source;
     try {
-        source.reset(new AttachmentSource{Base64FileStream(attachment.Path), {}});
+        source.reset(new AttachmentSource{Base64FileStream(attachment.Path), attachment.Path,
+                                          Base64LinesSize(attachment.Size), 0, {}});
     } catch (const Error&) {
-        Check(CURLE_READ_ERROR, ": " + CleanHeaderText(attachment.Path.string()));
+        CheckCurl(CURLE_READ_ERROR, ": " + CleanHeaderText(attachment.Path.string()));
     }
-    Check(curl_mime_data_cb(part, -1, &AttachmentSource::Read, &AttachmentSource::Seek, &AttachmentSource::Free,
+    // A known length for every part lets libcurl declare the message's size (SIZE=) at MAIL FROM,
+    // so a server with a smaller limit refuses before the upload instead of after it.
+    CheckCurl(curl_mime_data_cb(part, static_cast<curl_off_t>(source->declared), &AttachmentSource::Read, &AttachmentSource::Seek, &AttachmentSource::Free,
                             source.get()));
     AttachmentSource* owned = source.release();  // freed with the part
     List headers;
     Append(headers, "Content-Type: " + attachment.ContentType + ";\r\n " + NameParameter(attachment.Name));
     Append(headers, "Content-Disposition: attachment;\r\n " + FileNameParameter(attachment.Name));
     Append(headers, "Content-Transfer-Encoding: base64");
-    Check(curl_mime_headers(part, headers.get(), 1));
+    CheckCurl(curl_mime_headers(part, headers.get(), 1));
     static_cast<void>(headers.release());
     return owned;
 }
 
-void SetTransport(CURL* curl, const SmtpSettings& smtp) {
-    Set(curl, CURLOPT_URL, smtp.Url().c_str());
-    Set(curl, CURLOPT_PROTOCOLS_STR, "smtp");
-    Set(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_NONE));
-    Set(curl, CURLOPT_USERNAME, smtp.User.c_str());
-    Set(curl, CURLOPT_PASSWORD, smtp.Password.c_str());
-    Set(curl, CURLOPT_CONNECTTIMEOUT, smtp.Timeout);
-    Set(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, smtp.Timeout);
-    // Less than one byte a second for Timeout seconds: the server has stopped taking data.
-    Set(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    Set(curl, CURLOPT_LOW_SPEED_TIME, smtp.Timeout);
-    Set(curl, CURLOPT_NOSIGNAL, 1L);
-    Set(curl, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBuffer);
+// Once the whole message is on the wire, only the server's final reply is left: it gets the
+// long wait, and the stall limit (no data moves while the server queues) no longer applies.
+int WaitLongerForTheFinalReply(void* curl, curl_off_t, curl_off_t, curl_off_t ultotal, curl_off_t ulnow) {
+    if (ultotal > 0 && ulnow >= ultotal) {
+        curl_easy_setopt(static_cast<CURL*>(curl), CURLOPT_SERVER_RESPONSE_TIMEOUT, kFinalReplyWait);
+        curl_easy_setopt(static_cast<CURL*>(curl), CURLOPT_LOW_SPEED_TIME, 0L);
+    }
+    return 0;
 }
 
 }  // namespace
 
 void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp) {
-    Curl curl(curl_easy_init());
-    if (!curl) Check(CURLE_FAILED_INIT);
+    Curl curl = NewCurl();
     Mime mime(curl_mime_init(curl.get()));
-    if (!mime) Check(CURLE_OUT_OF_MEMORY);
+    if (!mime) CheckCurl(CURLE_OUT_OF_MEMORY);
     AddBody(mime.get(), message.Body);
     std::vector<const AttachmentSource*> sources;
     for (const auto& attachment : message.Attachments) sources.push_back(AddAttachment(mime.get(), attachment));
     const List headers = MessageHeaders(message);
     const List recipients = EnvelopeRecipients(message);
     const std::string mailFrom = "<" + message.From.Address + ">";
-    SetTransport(curl.get(), smtp);
-    Set(curl.get(), CURLOPT_MAIL_FROM, mailFrom.c_str());
-    Set(curl.get(), CURLOPT_MAIL_RCPT, recipients.get());
-    Set(curl.get(), CURLOPT_HTTPHEADER, headers.get());
-    Set(curl.get(), CURLOPT_MIMEPOST, mime.get());
-    const CURLcode sent = curl_easy_perform(curl.get());
-    for (const AttachmentSource* source : sources) {
-        if (!source->failure.empty()) Check(CURLE_READ_ERROR, ": " + CleanHeaderText(source->failure));
+    SmtpDiagnostics diagnostics;
+    ApplyTransport(curl.get(), smtp, diagnostics);
+    SetCurl(curl.get(), CURLOPT_UPLOAD_BUFFERSIZE, kUploadBuffer);
+    SetCurl(curl.get(), CURLOPT_XFERINFOFUNCTION, &WaitLongerForTheFinalReply);
+    SetCurl(curl.get(), CURLOPT_XFERINFODATA, static_cast<void*>(curl.get()));
+    SetCurl(curl.get(), CURLOPT_NOPROGRESS, 0L);
+    SetCurl(curl.get(), CURLOPT_MAIL_FROM, mailFrom.c_str());
+    SetCurl(curl.get(), CURLOPT_MAIL_RCPT, recipients.get());
+    SetCurl(curl.get(), CURLOPT_HTTPHEADER, headers.get());
+    SetCurl(curl.get(), CURLOPT_MIMEPOST, mime.get());
+    try {
+        PerformSmtp(curl.get(), diagnostics);
+    } catch (const Error&) {
+        for (const AttachmentSource* source : sources) {
+            if (!source->failure.empty()) CheckCurl(CURLE_READ_ERROR, ": " + CleanHeaderText(source->failure));
+        }
+        throw;
     }
-    Check(sent);
 }
 
 }  // namespace quorvel

@@ -7,7 +7,7 @@
 #include "base/Error.h"
 #include "base/NumericText.h"
 #include "mail/AddressList.h"
-#include "mail/SmtpLoginCheck.h"
+#include "mail/SmtpConnection.h"
 #include "mail/SmtpSettings.h"
 #include "service/FolderSettings.h"
 #include "service/ServiceTexts.h"
@@ -112,7 +112,7 @@ int TestSettings(const std::filesystem::path& appFolder, const MailLog& log, std
         out << kPrefix << "вход на SMTP-сервер " << smtp.Server << ":" << smtp.Port << " выполнен" << std::endl;
         return 0;
     } catch (...) {
-        out << kPrefix << "нет связи с SMTP-сервером: " << TrappedErrorText() << std::endl;
+        out << kPrefix << "вход на SMTP-сервер не выполнен: " << TrappedErrorText() << std::endl;
         return kExitUnavailable;
     }
 }

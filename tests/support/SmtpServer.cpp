@@ -54,13 +54,16 @@ std::size_t ReceivedMessage::HeaderCount(std::string_view name) const {
     return std::count_if(Headers.begin(), Headers.end(), [&](const auto& h) { return SameName(h.first, name); });
 }
 
-SmtpServer::SmtpServer(Fault fault, const std::vector<std::string>& refused) {
-    const char* faults[] = {"none", "refuse", "drop", "stall"};
+SmtpServer::SmtpServer(Fault fault, const std::vector<std::string>& refused, const std::string& security,
+                       long sizeLimit) {
+    const char* faults[] = {"none", "refuse", "drop", "stall", "stall-mail", "stall-rcpt", "slow-final"};
     const std::string portFile = (dir_ / "port").string();
     std::vector<std::string> args = {"/usr/bin/python3", std::string(QUORVEL_TESTS_DIR) + "/smtp_server.py",
                                      "--port-file", portFile, "--store", (dir_ / "store").string(),
                                      "--user", User(), "--password", Password(),
-                                     "--fault", faults[static_cast<int>(fault)]};
+                                     "--fault", faults[static_cast<int>(fault)], "--security", security,
+                                     "--certs", (dir_ / "certs").string()};
+    if (sizeLimit > 0) args.insert(args.end(), {"--size-limit", std::to_string(sizeLimit)});
     for (const auto& r : refused) args.insert(args.end(), {"--refuse", r});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());

@@ -17,6 +17,7 @@ struct ReceivedAttachment {
     std::string FileName;     // decoded file name (RFC 2231 / RFC 2047 undone)
     std::string ContentType;  // "type/subtype", without parameters
     std::string Data;         // the decoded bytes
+    bool operator==(const ReceivedAttachment&) const = default;
 };
 
 // One message as the server received it, read back by Python's email package (policy.default).
@@ -36,7 +37,9 @@ struct ReceivedMessage {
 
 // The test SMTP server (tests/smtp_server.py) in a child process on a free port of 127.0.0.1,
 // listening when the constructor returns, stopped by the destructor. It requires AUTH as
-// User() / Password().
+// User() / Password(); with Security "starttls" it requires STARTTLS first, with "tls" it speaks
+// TLS from the first byte, its certificate signed by the CA in CAFile(). A `sizeLimit` above 0 is
+// announced as SIZE and enforced.
 class SmtpServer {
 public:
     enum class Fault {
@@ -44,9 +47,13 @@ public:
         RefuseRecipients,  // the addresses in `refused` get 550 at RCPT TO
         DropInData,        // the connection is closed once the message data has arrived
         Stall,             // greets, then never answers
+        StallAtMail,       // never answers MAIL FROM
+        StallAtRcpt,       // never answers RCPT TO
+        SlowFinalReply,    // answers the end of the message after 5 seconds
     };
 
-    explicit SmtpServer(Fault fault = Fault::None, const std::vector<std::string>& refused = {});
+    explicit SmtpServer(Fault fault = Fault::None, const std::vector<std::string>& refused = {},
+                        const std::string& security = "none", long sizeLimit = 0);
     ~SmtpServer();
     SmtpServer(const SmtpServer&) = delete;
     SmtpServer& operator=(const SmtpServer&) = delete;
@@ -56,8 +63,13 @@ public:
     std::string User() const { return "quorvel"; }
     std::string Password() const { return "secret"; }
 
+    std::filesystem::path CAFile() const { return dir_ / "certs" / "ca.pem"; }
+
     // "[SMTP]" and the keys Server, Port, User, Password and Timeout, each line ending CR LF.
     std::string SmtpSection(int timeoutSeconds, const std::string& password = "secret") const;
+
+    // The verb of every command line received so far, one a line, with " tls" once encrypted.
+    std::string Commands() const { return ReadFile(dir_ / "store" / "commands"); }
 
     // Every message received so far, in order of arrival.
     std::vector<ReceivedMessage> Messages() const;

@@ -1,0 +1,132 @@
+#include "mail/SmtpConnection.h"
+
+#include <sys/socket.h>
+
+#include "base/Error.h"
+#include "mail/HeaderEncoding.h"
+#include "mail/SmtpFailure.h"
+
+namespace quorvel {
+namespace {
+
+// A server's reply line is kept to this many bytes in a failure text.
+constexpr std::size_t kReplyLimit = 200;
+// The goodbye waits this long (seconds) for the server's answer to QUIT.
+constexpr long kGoodbyeWait = 1;
+
+std::size_t Discard(char*, std::size_t size, std::size_t count, void*) { return size * count; }
+
+// The first `limit` bytes of clean text, never cut inside a character.
+std::string Shortened(std::string text, std::size_t limit) {
+    if (text.size() <= limit) return text;
+    while (limit > 0 && (static_cast<unsigned char>(text[limit]) & 0xC0) == 0x80) --limit;
+    text.resize(limit);
+    return text;
+}
+
+long CurlProtocolSecurity(SmtpSecurity security) {
+    return security == SmtpSecurity::None ? CURLUSESSL_NONE : CURLUSESSL_ALL;
+}
+
+}  // namespace
+
+Curl NewCurl() {
+    Curl curl(curl_easy_init());
+    if (!curl) CheckCurl(CURLE_FAILED_INIT);
+    return curl;
+}
+
+void CheckCurl(CURLcode code, const std::string& detail) {
+    if (code != CURLE_OK) throw Error(code, curl_easy_strerror(code) + detail);
+}
+
+// Keeps the last line of every reply up to the goodbye; nothing the client sends is kept, so the
+// credentials never reach a failure text. The goodbye's reply must not replace the reply that
+// explains a failure, and it is not waited for long: a QUIT within the transfer follows a failure
+// (a transfer that went well leaves the connection open until the handle goes), and the server
+// may just have stopped answering, so the connection is shut at once; any other QUIT waits a
+// second at most.
+int SmtpDiagnostics::Debug(CURL* curl, curl_infotype type, char* data, std::size_t size, void* arg) {
+    auto* self = static_cast<SmtpDiagnostics*>(arg);
+    std::string_view line(data, size);
+    if (type == CURLINFO_HEADER_OUT && line.starts_with("QUIT")) {
+        self->goodbye_ = true;
+        curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, kGoodbyeWait);
+        if (self->performing_ && self->socket_ != CURL_SOCKET_BAD) ::shutdown(self->socket_, SHUT_RDWR);
+    }
+    if (type != CURLINFO_HEADER_IN || self->goodbye_) return 0;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    self->lastReply_ = Shortened(CleanHeaderText(line), kReplyLimit);
+    return 0;
+}
+
+int SmtpDiagnostics::KeepSocket(void* arg, curl_socket_t socket, curlsocktype) {
+    static_cast<SmtpDiagnostics*>(arg)->socket_ = socket;
+    return CURL_SOCKOPT_OK;
+}
+
+// The code of the server's last reply when it refused (4xx, 5xx), else 0.
+long SmtpDiagnostics::Refusal(CURL* curl) const {
+    long reply = 0;
+    if (lastReply_.size() >= 3 && (lastReply_[0] == '4' || lastReply_[0] == '5') &&
+        lastReply_.find_first_not_of("0123456789") >= 3) {
+        reply = std::stol(lastReply_.substr(0, 3));
+    } else if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply) != CURLE_OK || reply < 400) {
+        reply = 0;
+    }
+    return reply;
+}
+
+void SmtpDiagnostics::Fail(CURL* curl, CURLcode code) const {
+    const long reply = Refusal(curl);
+    std::string text = errors_[0] != '\0' ? std::string(errors_) : std::string(curl_easy_strerror(code));
+    const std::string number = std::to_string(reply);
+    if (reply != 0 && lastReply_.compare(0, number.size(), number) == 0) {
+        // libcurl names the step and the code ("RCPT failed: 550"); the server adds its reason.
+        const bool endsInCode = text.size() >= number.size() && text.ends_with(number);
+        text += endsInCode ? lastReply_.substr(number.size()) : " (" + lastReply_ + ")";
+    }
+    throw SmtpFailure(code, reply, text);
+}
+
+void ApplyTransport(CURL* curl, const SmtpSettings& smtp, SmtpDiagnostics& diagnostics) {
+    SetCurl(curl, CURLOPT_ERRORBUFFER, diagnostics.errors_);
+    SetCurl(curl, CURLOPT_DEBUGFUNCTION, &SmtpDiagnostics::Debug);
+    SetCurl(curl, CURLOPT_DEBUGDATA, &diagnostics);
+    SetCurl(curl, CURLOPT_VERBOSE, 1L);  // the debug function sees the replies only when verbose
+    SetCurl(curl, CURLOPT_SOCKOPTFUNCTION, &SmtpDiagnostics::KeepSocket);
+    SetCurl(curl, CURLOPT_SOCKOPTDATA, &diagnostics);
+    SetCurl(curl, CURLOPT_URL, smtp.Url().c_str());
+    SetCurl(curl, CURLOPT_PROTOCOLS_STR, smtp.Security == SmtpSecurity::Tls ? "smtps" : "smtp");
+    SetCurl(curl, CURLOPT_USE_SSL, CurlProtocolSecurity(smtp.Security));
+    SetCurl(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    SetCurl(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!smtp.CAFile.empty()) SetCurl(curl, CURLOPT_CAINFO, smtp.CAFile.c_str());
+    SetCurl(curl, CURLOPT_USERNAME, smtp.User.c_str());
+    SetCurl(curl, CURLOPT_PASSWORD, smtp.Password.c_str());
+    SetCurl(curl, CURLOPT_CONNECTTIMEOUT, smtp.Timeout);
+    SetCurl(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, smtp.Timeout);
+    // Less than one byte a second for Timeout seconds: the server has stopped taking data.
+    SetCurl(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    SetCurl(curl, CURLOPT_LOW_SPEED_TIME, smtp.Timeout);
+    SetCurl(curl, CURLOPT_NOSIGNAL, 1L);
+    SetCurl(curl, CURLOPT_WRITEFUNCTION, &Discard);
+}
+
+void PerformSmtp(CURL* curl, SmtpDiagnostics& diagnostics) {
+    diagnostics.performing_ = true;
+    const CURLcode code = curl_easy_perform(curl);
+    diagnostics.performing_ = false;
+    if (code != CURLE_OK) diagnostics.Fail(curl, code);
+}
+
+void CheckSmtpLogin(const SmtpSettings& smtp) {
+    Curl curl = NewCurl();
+    SmtpDiagnostics diagnostics;
+    ApplyTransport(curl.get(), smtp, diagnostics);
+    // A command of its own and no recipient: libcurl logs in, says NOOP, and sends no mail.
+    SetCurl(curl.get(), CURLOPT_CUSTOMREQUEST, "NOOP");
+    PerformSmtp(curl.get(), diagnostics);
+}
+
+}  // namespace quorvel

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <string>
+
+#include "mail/SmtpSettings.h"
+
+namespace quorvel {
+
+struct CurlFree { void operator()(CURL* c) const { curl_easy_cleanup(c); } };
+using Curl = std::unique_ptr<CURL, CurlFree>;
+
+// A new easy handle; throws Error when libcurl cannot make one.
+Curl NewCurl();
+
+// Throws Error(code) with libcurl's text and `detail` unless `code` is CURLE_OK.
+void CheckCurl(CURLcode code, const std::string& detail = "");
+
+template <typename Value>
+void SetCurl(CURL* curl, CURLoption option, Value value) {
+    CheckCurl(curl_easy_setopt(curl, option, value));
+}
+
+// What libcurl and the server said during one transfer, for the text of a failure: libcurl's
+// error buffer and the server's last reply line. It must outlive the transfer of its handle.
+class SmtpDiagnostics {
+public:
+    SmtpDiagnostics() = default;
+    SmtpDiagnostics(const SmtpDiagnostics&) = delete;
+    SmtpDiagnostics& operator=(const SmtpDiagnostics&) = delete;
+
+    // Throws SmtpFailure for `code`: libcurl's code, the server's reply code when it refused, and
+    // a text of libcurl's words followed by the server's own where it refused something.
+    [[noreturn]] void Fail(CURL* curl, CURLcode code) const;
+
+private:
+    friend void ApplyTransport(CURL*, const SmtpSettings&, SmtpDiagnostics&);
+    friend void PerformSmtp(CURL*, SmtpDiagnostics&);
+    static int Debug(CURL* curl, curl_infotype type, char* data, std::size_t size, void* arg);
+    static int KeepSocket(void* arg, curl_socket_t socket, curlsocktype purpose);
+    long Refusal(CURL* curl) const;
+
+    char errors_[CURL_ERROR_SIZE] = {};
+    std::string lastReply_;
+    bool goodbye_ = false;
+    bool performing_ = false;
+    curl_socket_t socket_ = CURL_SOCKET_BAD;
+};
+
+// Sets everything about reaching and entering the server on `curl`: the URL, the protection
+// (STARTTLS required before AUTH, or TLS from the first byte) with the certificate and host name
+// always verified against CAFile or the system's store, the user name and password, and Timeout
+// for the connection, every reply and every stall.
+void ApplyTransport(CURL* curl, const SmtpSettings& smtp, SmtpDiagnostics& diagnostics);
+
+// Runs the transfer set up on `curl`; throws SmtpFailure when it fails.
+void PerformSmtp(CURL* curl, SmtpDiagnostics& diagnostics);
+
+// Connects with the configured protection, logs in and says goodbye, sending no message. Throws
+// SmtpFailure when any of it fails.
+void CheckSmtpLogin(const SmtpSettings& smtp);
+
+}  // namespace quorvel
