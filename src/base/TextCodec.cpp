@@ -64,8 +64,8 @@ std::string Convert(std::string_view in, const char* to, const char* from, std::
     return out;
 }
 
-// The length of the character at the start of `s` when it is valid UTF-8 (shortest form, no
-// surrogate, nothing above U+10FFFF), otherwise 0; 1 for a byte that is no lead byte at all.
+// The length of the UTF-8 character at the start of `s`, and in `valid` whether it is one
+// (shortest form, no surrogate, nothing above U+10FFFF, complete); 1 when it is not.
 std::size_t Utf8CharLength(std::string_view s, bool* valid) {
     auto at = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
     const unsigned char c = at(0);
