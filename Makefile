@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all setup build build-asan test demo bench clean
+.PHONY: all setup build build-asan test demo bench fuzz clean
 
 all: build
 
@@ -33,5 +33,21 @@ demo: setup
 bench: build
 	bench/run
 
+# libFuzzer targets (clang) in their own build folder; each runs FUZZ_SECONDS, never in `make test`.
+# New inputs go to build-fuzz/corpus; the seeds in fuzz/corpus are only read.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = codec ini alias address header
+fuzz:
+	@scripts/setup fuzz
+	cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build build-fuzz -j $(JOBS)
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build-fuzz/corpus/$$t build-fuzz/findings; echo "fuzz: $$t for $(FUZZ_SECONDS) s"; \
+	  if ! nice build-fuzz/$${t}_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=400 -print_final_stats=1 \
+	      -artifact_prefix=build-fuzz/findings/$$t- build-fuzz/corpus/$$t fuzz/corpus/$$t >build-fuzz/$$t.log 2>&1; then \
+	    tail -n 40 build-fuzz/$$t.log; exit 1; \
+	  fi; grep -a '^stat::number_of_executed_units' build-fuzz/$$t.log; \
+	done
+
 clean:
-	rm -rf build build-asan demo
+	rm -rf build build-asan build-fuzz demo

@@ -5,6 +5,7 @@
 #include "base/Clock.h"
 #include "log/MailLog.h"
 #include "mail/AddressList.h"
+#include "mail/HeaderEncoding.h"
 #include "mail/SendMail.h"
 #include "mail/SmtpConnection.h"
 #include "mail/SmtpFailure.h"
@@ -219,7 +220,9 @@ TEST_F(SendMailTest, BadSecurityOrCAFileIsASettingsError) {
     }
 }
 
-TEST(SendMailText, LongestNameAndErrorNumbers) {
+TEST(SendMailText, LongestNameErrorNumbersAndHeaderEdges) {
+    EXPECT_EQ(MailboxHeaderText({" Anna ", "a@b.c"}), "\" Anna \" <a@b.c>") << "blanks kept inside quotes";
+    EXPECT_LE(EncodeWords(std::string(60, 'a'), 0).find("\r\n"), 75u) << "no word over 75 characters";
     EXPECT_EQ(LongestFileName({}), "");
     EXPECT_EQ(LongestFileName({"ab.pdf", "cd.txt", "e.doc"}), "ab.pdf");
     EXPECT_EQ(LongestFileName({"a", "bb", "cc"}), "bb");

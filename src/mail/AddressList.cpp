@@ -93,7 +93,9 @@ std::vector<std::string_view> SplitList(std::string_view text) {
     return elements;
 }
 
+// Blanks around a name are kept only inside quotes.
 bool NeedsQuotes(std::string_view name) {
+    if (name.front() == ' ' || name.back() == ' ') return true;
     for (char c : name) {
         if (!IsAtext(c) && c != ' ') return true;
     }

@@ -8,6 +8,7 @@ namespace quorvel {
 namespace {
 
 constexpr std::size_t kLineLimit = 76;
+constexpr std::size_t kWordLimit = 75;
 constexpr std::string_view kWordStart = "=?UTF-8?B?";
 constexpr std::string_view kWordEnd = "?=";
 // Continuations of an RFC 2231 parameter carry at most this many characters of encoded text.
@@ -111,7 +112,8 @@ std::string EncodeWords(std::string_view text, std::size_t used) {
     const std::size_t overhead = kWordStart.size() + kWordEnd.size();
     // Base64 turns every 3 bytes into 4 characters; a word holds whole groups of 3 bytes.
     auto bytesFor = [&](std::size_t lineUsed) {
-        std::size_t room = kLineLimit > lineUsed + overhead ? kLineLimit - lineUsed - overhead : 4;
+        const std::size_t width = std::min(kWordLimit, kLineLimit - std::min(lineUsed, kLineLimit));
+        std::size_t room = width > overhead ? width - overhead : 4;
         return std::max<std::size_t>(room / 4 * 3, 6);
     };
     const std::size_t first = bytesFor(used), later = bytesFor(1);
