@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <chrono>
 
 #include "base/Clock.h"
@@ -223,6 +225,8 @@ TEST_F(SendMailTest, BadSecurityOrCAFileIsASettingsError) {
 TEST(SendMailText, LongestNameErrorNumbersAndHeaderEdges) {
     EXPECT_EQ(MailboxHeaderText({" Anna ", "a@b.c"}), "\" Anna \" <a@b.c>") << "blanks kept inside quotes";
     EXPECT_LE(EncodeWords(std::string(60, 'a'), 0).find("\r\n"), 75u) << "no word over 75 characters";
+    std::istringstream from("From: " + MailboxHeaderText({"Анна Каренина Аркадьевна", std::string(40, 'a') + "@b.c"}));
+    for (std::string line; std::getline(from, line);) EXPECT_LE(line.size(), 77u) << line;  // 76 and the CR
     EXPECT_EQ(LongestFileName({}), "");
     EXPECT_EQ(LongestFileName({"ab.pdf", "cd.txt", "e.doc"}), "ab.pdf");
     EXPECT_EQ(LongestFileName({"a", "bb", "cc"}), "bb");

@@ -131,7 +131,9 @@ MailAddress ParseMailbox(std::string_view text) {
 
 std::string MailboxHeaderText(const MailAddress& mailbox) {
     if (mailbox.Name.empty()) return mailbox.Address;
-    if (!IsPlainHeaderText(mailbox.Name)) return EncodeWords(mailbox.Name, 4) + " <" + mailbox.Address + ">";
+    // Encoded words fill their lines; the address goes on a folded line of its own, so that no line
+    // of "From: " or "To: " grows past its limit.
+    if (!IsPlainHeaderText(mailbox.Name)) return EncodeWords(mailbox.Name, 6) + "\r\n <" + mailbox.Address + ">";
     const std::string name = NeedsQuotes(mailbox.Name) ? Quote(mailbox.Name) : mailbox.Name;
     return name + " <" + mailbox.Address + ">";
 }
