@@ -5,7 +5,9 @@ Listens on 127.0.0.1 and requires AUTH LOGIN or PLAIN over plain text; a wrong p
 Once listening it writes its port to --port-file. --store DIR: message N (from 1) gives N.eml (the
 DATA) and then N.rec, records `key SP length LF bytes LF` of the message as the email package reads
 it. --fault: refuse (550 for --refuse recipients), drop (closes once the data has arrived), stall
-(greets, then never answers). --print: prints the port and each message as it arrives.
+(greets, then never answers), hold-rcpt / hold-data (before answering the first RCPT TO, or the
+end of the data, of each message: creates --hold-dir/held, waits for --hold-dir/release, removes
+both and goes on). --print: prints the port and each message as it arrives.
 """
 
 import argparse
@@ -28,8 +30,9 @@ def parse_args():
     p.add_argument("--store")
     p.add_argument("--user", default="quorvel")
     p.add_argument("--password", default="secret")
-    p.add_argument("--fault", choices=["none", "refuse", "drop", "stall"], default="none")
+    p.add_argument("--fault", choices=["none", "refuse", "drop", "stall", "hold-rcpt", "hold-data"], default="none")
     p.add_argument("--refuse", action="append", default=[])
+    p.add_argument("--hold-dir")
     p.add_argument("--print", action="store_true", dest="print_messages")
     return p.parse_args()
 
@@ -82,12 +85,25 @@ def write_whole(path, data):
     os.replace(tmp, path)
 
 
+async def hold(args, point):
+    if args.fault != point:
+        return
+    held, release = os.path.join(args.hold_dir, "held"), os.path.join(args.hold_dir, "release")
+    write_whole(held, b"")
+    while not os.path.exists(release):
+        await asyncio.sleep(0.01)
+    os.remove(release)
+    os.remove(held)
+
+
 class Handler:
     def __init__(self, args):
         self.args = args
         self.count = 0
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if not envelope.rcpt_tos:
+            await hold(self.args, "hold-rcpt")
         if self.args.fault == "refuse" and address.lower() in (r.lower() for r in self.args.refuse):
             return "550 5.1.1 Recipient address rejected"
         envelope.rcpt_tos.append(address)
@@ -97,6 +113,7 @@ class Handler:
         if self.args.fault == "drop":
             server.transport.abort()
             return "421 closing"
+        await hold(self.args, "hold-data")
         self.count += 1
         fields = describe(envelope)
         if self.args.store:
@@ -136,8 +153,9 @@ async def serve(args):
                                auth_require_tls=False, data_size_limit=None)
     server = await loop.create_server(factory, "127.0.0.1", args.port)
     port = server.sockets[0].getsockname()[1]
-    if args.store:
-        os.makedirs(args.store, exist_ok=True)
+    for folder in (args.store, args.hold_dir):
+        if folder:
+            os.makedirs(folder, exist_ok=True)
     if args.port_file:
         write_whole(args.port_file, f"{port}\n".encode())
     if args.print_messages:

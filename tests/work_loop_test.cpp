@@ -144,8 +144,8 @@ TEST_F(WorkLoopTest, ErrorsInACycleAreReportedAndTheTickGoesOn) {
     EXPECT_FALSE(loop.QuitStatus());
 }
 
-// The real settings check against a folder of our own: a problem found, or an error raised while
-// checking (mail.log is a folder), is one event log entry and a stop with status 78.
+// The real settings check against a folder of our own: a problem found is one event log entry,
+// its values with their control characters replaced, and a stop with status 78.
 TEST_F(WorkLoopTest, SettingsProblemsAndErrorsInTheCheckStopTheService) {
     testing::TempDir dir;
     const std::string full =
@@ -159,17 +159,17 @@ TEST_F(WorkLoopTest, SettingsProblemsAndErrorsInTheCheckStopTheService) {
         {std::nullopt, "Не найден файл настроек " + (dir / "options.ini").string()},
         {withTimer("abc"), "Неверно задан интервал проверки: [Main] Timer = \"abc\"\r\n"},
         {withTimer("40000"), "Неверно задан интервал проверки: [Main] Timer = \"40000\"\r\n"},
-        {"[Main]\n", "[21] cannot open " + (dir / "mail.log").string() + ": Is a directory"},
+        {withTimer("5\x1b[2J"), "Неверно задан интервал проверки: [Main] Timer = \"5_[2J\"\r\n"},
+        {withTimer("1").replace(full.find("/l\n"), 2, "/m/l"),
+         "Каталог неотправленной почты не может совпадать с каталогом почты или лежать с ним один в другом: "
+         "[Main] MailFolder = \"/m\", [Main] LostFolder = \"/m/l\"\r\n"},
     };
     SystemClock clock;
     for (const auto& [options, entry] : cases) {
         std::filesystem::remove(dir / "options.ini");
         if (options) testing::WriteFile(dir / "options.ini", *options);
-        if (entry.starts_with("[21]")) {
-            std::filesystem::remove(dir / "mail.log");
-            std::filesystem::create_directory(dir / "mail.log");
-        }
-        ScannerWork scanner(dir.Path(), clock);
+        testing::TestServiceControl journal;
+        ScannerWork scanner(dir.Path(), clock, journal);
         Harness h(&scanner);
         h.form.Form_Load("");
         h.loop.RunFor(300);

@@ -4,12 +4,28 @@
 #include <vector>
 
 #include "log/MailLog.h"
+#include "mail/Batch.h"
 #include "settings/clsINI.h"
 
 namespace quorvel {
 
 // The longest name; ties keep the earlier one. "" for no names.
 std::string LongestFileName(const std::vector<std::string>& Files);
+
+// How a send ended: accepted by the server, failed (the server, the settings, a read error), or
+// stopped by a change in the mail folder (a file of the batch gone, swapped or changed), which is
+// no fault of the batch: it stays for a later cycle instead of going to the lost folder.
+struct SendOutcome {
+    enum class Kind { Sent, Failed, LocalChange };
+    Kind Result = Kind::Failed;
+    std::string Text;   // "ok", or the "Error" text naming the cause
+};
+
+// Sends the files of `batch` as one message (see below), each streamed from the batch's folder
+// descriptor and checked to be the file that was listed; records each file's identity at the end
+// of its streaming in the batch. Never throws.
+SendOutcome SendMail(const std::string& address, const std::string& subject, Batch& batch, clsINI& Ini,
+                     const MailLog& log);
 
 // Sends every file of MailPath/folder/ named in Files as one message to `address` (one address or
 // a list, see ParseAddressList) with `subject`, from [Main] Mail with a blind copy to it, the

@@ -9,6 +9,7 @@
 #include "base/Error.h"
 #include "mail/Base64FileStream.h"
 #include "mail/HeaderEncoding.h"
+#include "mail/LocalChange.h"
 
 namespace quorvel {
 namespace {
@@ -75,15 +76,21 @@ void AddBody(curl_mime* mime, const std::string& body) {
     Check(curl_mime_encoder(part, "base64"));
 }
 
-// libcurl's side of an attachment stream; a read failure is kept for the caller's error text.
+// libcurl's side of an attachment stream; a read failure is kept for the caller's error text,
+// and whether it was a change in the mail folder rather than a read error.
 struct AttachmentSource {
     Base64FileStream stream;
     std::string failure;
+    bool local = false;
 
     static std::size_t Read(char* buffer, std::size_t size, std::size_t count, void* arg) {
         auto* source = static_cast<AttachmentSource*>(arg);
         try {
             return source->stream.Read(buffer, size * count);
+        } catch (const LocalChange& e) {
+            source->failure = e.what();
+            source->local = true;
+            return CURL_READFUNC_ABORT;
         } catch (const std::exception& e) {
             source->failure = e.what();
             return CURL_READFUNC_ABORT;
@@ -107,9 +114,11 @@ AttachmentSource* AddAttachment(curl_mime* mime, const MailAttachment& attachmen
     if (part == nullptr) Check(CURLE_OUT_OF_MEMORY);
     std::unique_ptr<AttachmentSource> source;
     try {
-        source.reset(new AttachmentSource{Base64FileStream(attachment.Path), {}});
-    } catch (const Error&) {
-        Check(CURLE_READ_ERROR, ": " + CleanHeaderText(attachment.Path.string()));
+        source.reset(new AttachmentSource{Base64FileStream(attachment.FolderFd, *attachment.File), {}});
+    } catch (const LocalChange& e) {
+        throw LocalChange(CleanHeaderText(e.what()), CURLE_READ_ERROR);
+    } catch (const Error& e) {
+        Check(CURLE_READ_ERROR, ": " + CleanHeaderText(e.what()));
     }
     Check(curl_mime_data_cb(part, -1, &AttachmentSource::Read, &AttachmentSource::Seek, &AttachmentSource::Free,
                             source.get()));
@@ -158,6 +167,7 @@ void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp) {
     Set(curl.get(), CURLOPT_MIMEPOST, mime.get());
     const CURLcode sent = curl_easy_perform(curl.get());
     for (const AttachmentSource* source : sources) {
+        if (source->local) throw LocalChange(CleanHeaderText(source->failure), CURLE_READ_ERROR);
         if (!source->failure.empty()) Check(CURLE_READ_ERROR, ": " + CleanHeaderText(source->failure));
     }
     Check(sent);

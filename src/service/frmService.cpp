@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "base/NumericText.h"
+#include "mail/HeaderEncoding.h"
 #include "service/TrappedError.h"
 
 namespace quorvel {
@@ -20,7 +21,7 @@ constexpr const char* kCloseText =
 
 // The settings error for a [Main] Timer that the numeric conversion refuses.
 std::string BadScanIntervalText(const std::string& value) {
-    return "Неверно задан интервал проверки: [Main] Timer = \"" + value + "\"\r\n";
+    return "Неверно задан интервал проверки: [Main] Timer = \"" + CleanHeaderText(value) + "\"\r\n";
 }
 
 }  // namespace

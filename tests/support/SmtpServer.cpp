@@ -55,12 +55,12 @@ std::size_t ReceivedMessage::HeaderCount(std::string_view name) const {
 }
 
 SmtpServer::SmtpServer(Fault fault, const std::vector<std::string>& refused) {
-    const char* faults[] = {"none", "refuse", "drop", "stall"};
+    const char* faults[] = {"none", "refuse", "drop", "stall", "hold-rcpt", "hold-data"};
     const std::string portFile = (dir_ / "port").string();
     std::vector<std::string> args = {"/usr/bin/python3", std::string(QUORVEL_TESTS_DIR) + "/smtp_server.py",
                                      "--port-file", portFile, "--store", (dir_ / "store").string(),
                                      "--user", User(), "--password", Password(),
-                                     "--fault", faults[static_cast<int>(fault)]};
+                                     "--fault", faults[static_cast<int>(fault)], "--hold-dir", (dir_ / "hold").string()};
     for (const auto& r : refused) args.insert(args.end(), {"--refuse", r});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -93,6 +93,16 @@ std::string SmtpServer::SmtpSection(int timeoutSeconds, const std::string& passw
     return "[SMTP]\r\nServer=" + Host() + "\r\nPort=" + std::to_string(port_) + "\r\nUser=" + User() +
            "\r\nPassword=" + password + "\r\nTimeout=" + std::to_string(timeoutSeconds) + "\r\n";
 }
+
+bool SmtpServer::WaitUntilHeld() const {
+    for (int tries = 0; tries < 1500; ++tries) {
+        if (std::filesystem::exists(dir_ / "hold" / "held")) return true;
+        std::this_thread::sleep_for(kPoll);
+    }
+    return false;
+}
+
+void SmtpServer::Release() const { WriteFile(dir_ / "hold" / "release", ""); }
 
 std::size_t SmtpServer::StoredCount() const {
     std::size_t n = 0;

@@ -44,6 +44,8 @@ public:
         RefuseRecipients,  // the addresses in `refused` get 550 at RCPT TO
         DropInData,        // the connection is closed once the message data has arrived
         Stall,             // greets, then never answers
+        HoldAtRecipients,  // holds its reply to the first RCPT TO of each message until Release()
+        HoldAtData,        // holds its reply to the end of the data of each message until Release()
     };
 
     explicit SmtpServer(Fault fault = Fault::None, const std::vector<std::string>& refused = {});
@@ -58,6 +60,11 @@ public:
 
     // "[SMTP]" and the keys Server, Port, User, Password and Timeout, each line ending CR LF.
     std::string SmtpSection(int timeoutSeconds, const std::string& password = "secret") const;
+
+    // With a Hold fault: waits until the server holds its reply (false after a safety limit), then
+    // lets it answer.
+    bool WaitUntilHeld() const;
+    void Release() const;
 
     // Every message received so far, in order of arrival.
     std::vector<ReceivedMessage> Messages() const;
