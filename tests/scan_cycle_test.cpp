@@ -6,6 +6,7 @@
 
 #include <fstream>
 
+#include "base/Error.h"
 #include "base/FileDescriptor.h"
 #include "mail/FileMover.h"
 #include "support/ScanCycleFixture.h"
@@ -26,8 +27,7 @@ Names NamesIn(const fs::path& folder) {
     return names;
 }
 
-// Makes a file immutable, so that not even root can delete or move it; false where the file
-// system or the process cannot.
+// Makes a file immutable (not even root can delete or move it); false where that cannot be done.
 bool SetImmutable(const fs::path& path, bool on) {
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     int flags = 0;
@@ -63,11 +63,11 @@ TEST_F(ScanCycleTest, EachCycleStartsAfterTheFolderTriedLastSoNoFolderHoldsBackT
     WriteSettings();
     WriteFile(Mail() / "b@example.com/x.txt", "b");
     WriteFile(Mail() / "a@example.com/y.txt", "a");
-    WriteFile(Mail() / "a@example.com/locked.txt", "a");
-    lockTest_.Locked = {"locked.txt"};
+    WriteFile(Mail() / "a@example.com/l\r\n01.01.2026 00:00:00 - forged", "a");
+    lockTest_.Locked = {"l\r\n01.01.2026 00:00:00 - forged"};
     EXPECT_EQ(scanner_.ProcessMail(), "");
     EXPECT_EQ(scanner_.HeldByLock(), "a@example.com");
-    EXPECT_EQ(LogTexts().back(), "Файл locked.txt заблокирован и не может быть отправлен");
+    EXPECT_EQ(LogTexts().back(), "Файл l__01.01.2026 00:00:00 - forged заблокирован и не может быть отправлен");
     EXPECT_EQ(scanner_.ProcessMail(), "ok") << "the locked first folder does not stop the second";
     lockTest_.Locked.clear();
     EXPECT_EQ(scanner_.ProcessMail(), "ok");
@@ -213,19 +213,22 @@ TEST_F(ScanCycleTest, ASentFileThatCannotBeDeletedIsMailedOnce) {
     EXPECT_EQ(NamesIn(Lost() / "buh@example.com"), Names{"b.txt"});
 }
 
+// Across file systems a move copies (mode kept), flushes, and only then removes the source.
 TEST_F(ScanCycleTest, LongNamesReachALostFolderOnAnotherFileSystem) {
     if (testing::SameFileSystem(app_.Path(), "/dev/shm")) GTEST_SKIP() << "no second file system at /dev/shm";
     testing::TempDir otherFs("/dev/shm");
     const fs::path lost = otherFs / "lost";
     const std::string name250 = std::string(246, 'x') + ".txt", name255 = std::string(251, 'y') + ".txt";
     WriteSettings(Mail().string(), lost.string(), "wrong");
-    WriteFile(Mail() / "buh" / name250, std::string(100000, 'a'));
+    WriteFile(Mail() / "buh" / name250, std::string(3 << 20, 'a'));
     WriteFile(Mail() / "buh" / name255, "new");
+    fs::permissions(Mail() / "buh" / name255, fs::perms::owner_read);
     WriteFile(lost / "buh" / name255, "old");
     WriteFile(lost / "buh/.quorvel-copy-1", "left by a killed move");
     EXPECT_EQ(scanner_.ProcessMail(), kFailed + "buh(Error  67: Login denied)");
-    EXPECT_EQ(ReadFile(lost / "buh" / name250), std::string(100000, 'a'));
+    EXPECT_EQ(ReadFile(lost / "buh" / name250), std::string(3 << 20, 'a'));
     EXPECT_EQ(ReadFile(lost / "buh" / NumberedName(name255, 1)), "new");
+    EXPECT_EQ(fs::status(lost / "buh" / NumberedName(name255, 1)).permissions(), fs::perms::owner_read);
     EXPECT_EQ(NamesIn(lost / "buh").size(), 3u) << "no temporary copy left, old or new";
     EXPECT_TRUE(fs::is_empty(Mail() / "buh"));
 }
@@ -245,12 +248,63 @@ TEST_F(ScanCycleTest, AnUnwritableMailLogStopsNoMailAndIsReportedOnce) {
                               "working: " + log_.Path().string() + " is written again"}));
 }
 
-TEST_F(ScanCycleTest, ANameCannotForgeALogLine) {
-    WriteSettings();
-    WriteFile(Mail() / "buh/a\r\n01.01.2026 00:00:00 - forged", "a");
-    lockTest_.Locked = {"a\r\n01.01.2026 00:00:00 - forged"};
-    EXPECT_EQ(scanner_.ProcessMail(), "");
-    EXPECT_EQ(LogTexts().back(), "Файл a__01.01.2026 00:00:00 - forged заблокирован и не может быть отправлен");
+TEST_F(ScanCycleTest, VisibleRegularFilesDirectlyInAFolderMakeABatchInByteOrder) {
+    scanner_.SetMailPath(Mail().string());
+    fs::create_directories(Mail() / "X");
+    for (const char* file : {"b2", "я.txt", "b10", "B1", ".hidden"}) WriteFile(Mail() / "y" / file, "f");
+    WriteFile(Mail() / "y/deeper/file.txt", "deeper folders are ignored");
+    WriteFile(app_ / "outside/shadow", "never to be mailed");
+    fs::create_symlink(app_ / "outside/shadow", Mail() / "y/link");
+    ASSERT_EQ(::mkfifo((Mail() / "y/fifo").c_str(), 0644), 0);
+    WriteFile(Mail() / "z/only.txt", "z");
+    WriteFile(Mail() / "a-plain.txt", "a plain file in the mail folder is a candidate, never chosen");
+    WriteFile(Mail() / ".hidden/secret.txt", "a hidden folder is never seen");
+    fs::create_directory_symlink(app_ / "outside", Mail() / "linked-folder");
+
+    EXPECT_EQ(scanner_.FindMailFolder(), "y");
+    EXPECT_EQ(scanner_.Folders(), (Names{"X", "a-plain.txt", "y", "z"}));
+    EXPECT_EQ(scanner_.Idx(), 2u);
+    EXPECT_TRUE(scanner_.CollectFiles());
+    EXPECT_EQ(scanner_.Files(), (Names{"B1", "b10", "b2", "я.txt"}));
+    EXPECT_EQ(LogTexts(), Names{"Найдены файлы к отправке: [B1] [b10] [b2] [я.txt] "});
+    EXPECT_EQ(scanner_.FindMailFolder(), "z") << "the search starts after the folder chosen last";
+    EXPECT_EQ(scanner_.FindMailFolder(), "y") << "and wraps around";
+}
+
+TEST_F(ScanCycleTest, ALockedFileStopsTheBatchAndAnEmptiedFolderGivesFalse) {
+    scanner_.SetMailPath(Mail().string());
+    for (const char* file : {"a", "b", "c"}) WriteFile(Mail() / "r" / file, "f");
+    lockTest_.Locked = {"b"};
+    ASSERT_EQ(scanner_.FindMailFolder(), "r");
+    EXPECT_FALSE(scanner_.CollectFiles());
+    EXPECT_EQ(scanner_.Files(), Names{"a"});
+    EXPECT_EQ(lockTest_.asked.size(), 2u) << "the files after the locked one are not tested";
+    EXPECT_EQ(fs::path(lockTest_.asked[0]).filename(), "a");
+
+    ASSERT_EQ(scanner_.FindMailFolder(), "r");
+    fs::remove_all(Mail() / "r");
+    EXPECT_FALSE(scanner_.CollectFiles());
+    EXPECT_EQ(LogTexts(), Names{"Файл b заблокирован и не может быть отправлен"});
+}
+
+TEST_F(ScanCycleTest, BatchesHaveNoSixteenBitLimitAndListingErrorsNameThePathAndTheReason) {
+    constexpr std::size_t kCount = 32768 + 2;
+    scanner_.SetMailPath(Mail().string());
+    fs::create_directories(Mail() / "many");
+    for (std::size_t i = 0; i < kCount; ++i) {
+        ::close(::open((Mail() / "many" / std::to_string(i)).c_str(), O_WRONLY | O_CREAT, 0644));
+    }
+    ASSERT_EQ(scanner_.FindMailFolder(), "many");
+    EXPECT_TRUE(scanner_.CollectFiles());
+    EXPECT_EQ(scanner_.FileCount(), kCount);
+
+    scanner_.SetMailPath((app_ / "missing").string());
+    try {
+        scanner_.FindMailFolder();
+        ADD_FAILURE() << "a missing mail folder must raise an error";
+    } catch (const Error& error) {
+        EXPECT_EQ(std::string(error.what()), "cannot list " + (app_ / "missing").string() + ": No such file or directory");
+    }
 }
 
 }  // namespace

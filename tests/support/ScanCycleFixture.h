@@ -3,17 +3,29 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "base/Clock.h"
 #include "log/MailLog.h"
+#include "mail/LockTest.h"
 #include "mail/Scanner.h"
-#include "support/ScriptedLockTest.h"
 #include "support/SmtpServer.h"
 #include "support/TempDir.h"
 
 namespace quorvel::testing {
+
+// Counts the files named in `Locked` as held by another process and remembers every path asked about.
+class ScriptedLockTest final : public LockTest {
+public:
+    bool IsLocked(const std::filesystem::path& path) const override {
+        asked.push_back(path.string());
+        return Locked.count(path.filename().string()) > 0;
+    }
+    std::set<std::string> Locked;
+    mutable std::vector<std::string> asked;
+};
 
 // A service folder with options.ini pointing at mail/ and lost/ under it and at a test SMTP
 // server, and a Scanner over it. What mail.log's watcher hears is kept in `watched`.
