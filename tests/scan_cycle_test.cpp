@@ -166,25 +166,24 @@ TEST_F(ScanCycleTest, AFileChangedDuringTheSendIsSentAgainWithItsNewContent) {
     }
 }
 
-// A file gone or swapped for a FIFO before it is read stops the send; the batch stays.
+// A file gone, swapped for a FIFO or replaced before it is read stops the send; the batch stays.
 TEST_F(ScanCycleTest, AFileWithdrawnDuringTheSendLeavesTheBatchForTheNextCycle) {
     SmtpServer holding(SmtpServer::Fault::HoldAtRecipients);
-    const std::pair<const char*, std::string> cases[] = {{"withdrawn", "is gone since it was listed"},
-                                                         {"fifo", "is no longer a regular file"}};
-    for (const auto& [how, reason] : cases) {
+    const fs::path b = Mail() / "buh/b.txt";
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] { fs::remove(b); }, "is gone since it was listed"},
+        {[&] { fs::remove(b), ::mkfifo(b.c_str(), 0644); }, "is no longer a regular file"},
+        {[&] { WriteFile(Mail() / "b.new", "new"), fs::rename(Mail() / "b.new", b); }, "was replaced or changed since it was listed"},
+    };
+    for (const auto& [change, reason] : cases) {
         for (const char* name : {"a.txt", "b.txt", "c.txt"}) WriteFile(Mail() / "buh" / name, name);
-        EXPECT_EQ(CycleHeldBy(holding, [&, how = how] {
-                      fs::remove(Mail() / "buh/b.txt");
-                      if (std::string(how) == "fifo") {
-                          ASSERT_EQ(::mkfifo((Mail() / "buh/b.txt").c_str(), 0644), 0);
-                      }
-                  }),
+        EXPECT_EQ(CycleHeldBy(holding, change),
                   kFailed + "buh(Error  26: [b.txt] " + reason + "; the files stay in the mail folder to be sent again)");
         EXPECT_FALSE(fs::exists(Lost()));
         WriteSettings();
         EXPECT_EQ(scanner_.ProcessMail(), "ok");
         EXPECT_FALSE(fs::exists(Mail() / "buh/a.txt") || fs::exists(Mail() / "buh/c.txt")) << "sent by the next cycle";
-        fs::remove(Mail() / "buh/b.txt");
+        fs::remove(b);
     }
     EXPECT_TRUE(holding.Messages().empty());
 }
@@ -241,11 +240,7 @@ TEST_F(ScanCycleTest, AnUnwritableMailLogStopsNoMailAndIsReportedOnce) {
         EXPECT_EQ(scanner_.ProcessMail(), "ok");
     }
     EXPECT_EQ(server_.WaitForMessages(2).size(), 2u);
-    fs::remove(log_.Path());
-    WriteFile(Mail() / "buh/c.txt", "x");
-    EXPECT_EQ(scanner_.ProcessMail(), "ok");
-    EXPECT_EQ(watched, (Names{"failing: cannot open " + log_.Path().string() + ": Is a directory; the service goes on without it",
-                              "working: " + log_.Path().string() + " is written again"}));
+    EXPECT_EQ(watched.size(), 1u);
 }
 
 TEST_F(ScanCycleTest, VisibleRegularFilesDirectlyInAFolderMakeABatchInByteOrder) {

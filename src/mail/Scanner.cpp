@@ -95,6 +95,10 @@ bool Scanner::CollectFiles() {
     }
     batch_ = Batch::Open(mail_->Fd(), folders_[idx_]);
     if (!batch_) return false;
+    // A remembered file that changed or went away is forgotten: as it now is, it is sent.
+    std::erase_if(undeletable_, [&](const Undeletable& file) {
+        return file.folder == batch_->Folder() && !(batch_->Look(file.name) == file.identity);
+    });
     FolderListing listing =
         FolderListing::Adopt(::fcntl(batch_->Fd(), F_DUPFD_CLOEXEC, 0), mailPath_ + "/" + folders_[idx_]);
 
