@@ -1,4 +1,5 @@
 #include <clocale>
+#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -29,7 +30,7 @@ int RunService(const std::string& arguments) {
     SystemClock clock;
     AsioEventLoop loop;
     SystemdControl control(std::filesystem::read_symlink("/proc/self/exe"));
-    ScannerWork work(AppFolder(), clock);
+    ScannerWork work(AppFolder(), clock, control);
     TerminalPrompt prompt(loop.Context());
     frmService form({control, loop, work, prompt, std::cout, std::cerr});
     SignalEvents signals(loop.Context(), form, TerminalPrompt::Available());
@@ -41,6 +42,8 @@ int RunService(const std::string& arguments) {
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
+    // A closed standard error (no journal, the reader gone) must not end the service.
+    std::signal(SIGPIPE, SIG_IGN);
     try {
         return RunService(ArgumentText(argc, argv));
     } catch (const std::exception& e) {

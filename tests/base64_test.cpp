@@ -4,6 +4,7 @@
 
 #include "base/Error.h"
 #include "mail/Base64FileStream.h"
+#include "mail/LocalChange.h"
 #include "support/TempDir.h"
 
 namespace quorvel {
@@ -34,7 +35,9 @@ TEST(Base64, AFileStreamsInSmallReadsAsOneEncoding) {
     std::string data;
     for (int i = 0; i < 500000; ++i) data += static_cast<char>(i * 7 % 251);
     testing::WriteFile(dir / "f.bin", data);
-    Base64FileStream stream(dir / "f.bin");
+    std::optional<Batch> batch = Batch::OpenPath(dir.Path());
+    batch->Add("f.bin");
+    Base64FileStream stream(batch->Fd(), batch->Files()[0]);
     std::string streamed;
     char piece[1000];
     for (std::size_t n; (n = stream.Read(piece, sizeof piece)) > 0;) streamed.append(piece, n);
@@ -52,17 +55,20 @@ TEST(Base64, ABatchHoldsOneFileOpenAtATime) {
     testing::TempDir dir;
     std::vector<Base64FileStream> streams;
     for (int i = 0; i < 300; ++i) testing::WriteFile(dir / std::to_string(i), i % 2 ? "" : "data");
+    std::optional<Batch> batch = Batch::OpenPath(dir.Path());
+    for (int i = 0; i < 301; ++i) batch->Add(i < 300 ? std::to_string(i) : "gone");
     const std::size_t before = OpenDescriptors();
-    for (int i = 0; i < 300; ++i) streams.emplace_back(dir / std::to_string(i));
+    for (int i = 0; i < 300; ++i) streams.emplace_back(batch->Fd(), batch->Files()[i]);
     char piece[64];
     for (auto& stream : streams) {
         while (stream.Read(piece, sizeof piece) > 0) EXPECT_LE(OpenDescriptors(), before + 1);
     }
     EXPECT_EQ(OpenDescriptors(), before);
     testing::WriteFile(dir / "gone", "x");
-    Base64FileStream gone(dir / "gone");
+    batch->Files()[300].Listed = *batch->Look("gone");
+    Base64FileStream gone(batch->Fd(), batch->Files()[300]);
     std::filesystem::remove(dir / "gone");
-    EXPECT_THROW(gone.Read(piece, sizeof piece), Error);
+    EXPECT_THROW(gone.Read(piece, sizeof piece), LocalChange);
 }
 
 }  // namespace

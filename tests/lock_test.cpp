@@ -18,8 +18,6 @@
 namespace quorvel {
 namespace {
 
-using testing::TempDir;
-using testing::WriteFile;
 namespace fs = std::filesystem;
 using std::chrono::seconds;
 
@@ -42,39 +40,32 @@ constexpr Hold kHolds[] = {{"open for writing", O_WRONLY, false, false},
                            {"flock", O_RDONLY, true, false},
                            {"fcntl lock", O_RDONLY, false, true}};
 
-bool Take(const char* path, const Hold& hold) {
-    int fd = ::open(path, hold.openFlags);
-    struct flock lock {};
-    lock.l_type = F_RDLCK;
-    return fd >= 0 && (!hold.flock || ::flock(fd, LOCK_SH) == 0) &&
-           (!hold.recordLock || ::fcntl(fd, F_SETLK, &lock) == 0);
-}
-
-// Another process that holds a file until it is released: it takes hold, reports through one pipe
-// and waits for the other to close.
-class HoldingChild {
+// Runs `work` in a child process and returns what it wrote to the pipe; the child then waits until
+// the returned release descriptor is closed, and the parent reaps it on Release().
+class Child {
 public:
-    HoldingChild(const fs::path& path, const Hold& hold) {
-        int ready[2], release[2];
-        if (::pipe(ready) != 0 || ::pipe(release) != 0) throw std::runtime_error("pipe failed");
+    explicit Child(const std::function<std::string()>& work) {
+        int answer[2], release[2];
+        if (::pipe(answer) != 0 || ::pipe(release) != 0) throw std::runtime_error("pipe failed");
         pid_ = ::fork();
         if (pid_ == 0) {
+            ::close(answer[0]);
             ::close(release[1]);
-            char done = Take(path.c_str(), hold) ? '1' : '0';
-            (void)!::write(ready[1], &done, 1);
-            (void)!::read(release[0], &done, 1);
+            std::string text = work();
+            (void)!::write(answer[1], text.data(), text.size());
+            ::close(answer[1]);
+            (void)!::read(release[0], answer, 1);
             ::_exit(0);
         }
-        ::close(ready[1]);
+        ::close(answer[1]);
         ::close(release[0]);
         release_ = release[1];
-        char done = '0';
-        (void)!::read(ready[0], &done, 1);
-        ::close(ready[0]);
-        if (done != '1') throw std::runtime_error(std::string("the child could not take hold: ") + hold.name);
+        char buffer[256];
+        for (ssize_t n; (n = ::read(answer[0], buffer, sizeof buffer)) > 0;) text_.append(buffer, n);
+        ::close(answer[0]);
     }
-    ~HoldingChild() { Release(); }
-
+    ~Child() { Release(); }
+    const std::string& Text() const { return text_; }
     void Release() {
         if (pid_ <= 0) return;
         ::close(release_);
@@ -85,61 +76,61 @@ public:
 private:
     pid_t pid_ = -1;
     int release_ = -1;
+    std::string text_;
 };
 
-// Runs `test` in a child process that has given up root for the user nobody, to whom the kernel
-// grants no lease on a file of root's; returns what the child wrote.
+std::string Take(const fs::path& path, const Hold& hold) {
+    int fd = ::open(path.c_str(), hold.openFlags);
+    struct flock lock {};
+    lock.l_type = F_RDLCK;
+    bool held = fd >= 0 && (!hold.flock || ::flock(fd, LOCK_SH) == 0) &&
+                (!hold.recordLock || ::fcntl(fd, F_SETLK, &lock) == 0);
+    return held ? "held" : "";
+}
+
+// What `test` answers in a child that gave up root for the user nobody, to whom the kernel grants
+// no lease on a file of root's.
 std::string AsNobody(const std::function<std::string()>& test) {
-    int answer[2];
-    if (::pipe(answer) != 0) throw std::runtime_error("pipe failed");
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(answer[0]);
-        std::string text = "cannot become nobody";
-        if (::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
-            ::setresuid(65534, 65534, 65534) == 0) {
-            text = test();
-        }
-        (void)!::write(answer[1], text.data(), text.size());
-        ::_exit(0);
-    }
-    ::close(answer[1]);
-    std::string text;
-    char buffer[256];
-    for (ssize_t n; (n = ::read(answer[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-    ::close(answer[0]);
-    ::waitpid(pid, nullptr, 0);
-    return text;
+    return Child([&] {
+               bool nobody = ::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+                             ::setresuid(65534, 65534, 65534) == 0;
+               return nobody ? test() : std::string("cannot become nobody");
+           }).Text();
 }
 
 class LeaseLockTestTest : public ::testing::Test {
 protected:
-    LeaseLockTestTest() : file_(dir_ / "report.pdf") { WriteFile(file_, "report"); }
+    LeaseLockTestTest() : file_(dir_ / "report.pdf") { testing::WriteFile(file_, "report"); }
 
-    TempDir dir_;
+    testing::TempDir dir_;
     fs::path file_;
     SystemClock clock_;
 };
 
-TEST_F(LeaseLockTestTest, FileHeldByAnotherProcessIsLockedUntilItLetsGo) {
+TEST_F(LeaseLockTestTest, FileHeldByAnotherProcessIsLockedUntilItLetsGoAndFifosAndLinksAreLocked) {
     LeaseLockTest lockTest(clock_);
     auto changed = ChangeTime(file_);
     for (const Hold& hold : kHolds) {
         SCOPED_TRACE(hold.name);
         EXPECT_FALSE(lockTest.IsLocked(file_));
-        HoldingChild child(file_, hold);
+        Child child([&] { return Take(file_, hold); });
+        ASSERT_EQ(child.Text(), "held");
         EXPECT_TRUE(lockTest.IsLocked(file_));
         child.Release();
         EXPECT_FALSE(lockTest.IsLocked(file_));
     }
     EXPECT_EQ(testing::ReadFile(file_), "report");
     EXPECT_EQ(ChangeTime(file_), changed) << "the lock test must leave the file as it was";
+    ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0666), 0);
+    fs::create_symlink(file_, dir_ / "link");
+    EXPECT_TRUE(lockTest.IsLocked(dir_ / "fifo")) << "never waited on";
+    EXPECT_TRUE(lockTest.IsLocked(dir_ / "link")) << "never followed";
 }
 
 TEST_F(LeaseLockTestTest, WithoutLeasesARecentChangeOrALockCountsAsLocked) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to test as a user without leases";
     fs::permissions(dir_.Path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-    WriteFile(dir_ / "private", "root's eyes only");
+    testing::WriteFile(dir_ / "private", "root's eyes only");
     fs::permissions(dir_ / "private", fs::perms::owner_read | fs::perms::owner_write);
     const auto changed = ChangeTime(file_);
 
@@ -155,7 +146,6 @@ TEST_F(LeaseLockTestTest, WithoutLeasesARecentChangeOrALockCountsAsLocked) {
             return text;
         });
     };
-
     // Changed 1 s ago: still settling. 3 s ago: settled. The clock set back by a minute: settled.
     // A file the service cannot read cannot be sent.
     EXPECT_EQ(answers({{file_, seconds(1)}, {file_, seconds(3)}, {file_, seconds(-60)},
@@ -163,18 +153,9 @@ TEST_F(LeaseLockTestTest, WithoutLeasesARecentChangeOrALockCountsAsLocked) {
               "1001");
     for (const Hold& hold : {kHolds[2], kHolds[3]}) {
         SCOPED_TRACE(hold.name);
-        HoldingChild child(file_, hold);
+        Child child([&] { return Take(file_, hold); });
         EXPECT_EQ(answers({{file_, seconds(3)}}), "1");
     }
-}
-
-TEST_F(LeaseLockTestTest, FileReplacedByAFifoOrALinkIsNeitherWaitedOnNorFollowed) {
-    ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0666), 0);
-    fs::create_symlink(file_, dir_ / "link");
-    LeaseLockTest lockTest(clock_);
-    EXPECT_TRUE(lockTest.IsLocked(dir_ / "fifo"));
-    EXPECT_TRUE(lockTest.IsLocked(dir_ / "link"));
-    EXPECT_FALSE(lockTest.IsLocked(file_));
 }
 
 }  // namespace

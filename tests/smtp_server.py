@@ -5,7 +5,8 @@ Listens on 127.0.0.1, requires AUTH LOGIN or PLAIN (a wrong password gets 535), 
 --port-file. --security starttls: STARTTLS offered and required first; tls: TLS from the first byte;
 the certificate (127.0.0.1) and its CA (ca.pem) are made with openssl in --certs DIR. --store DIR:
 message N gives N.eml (the DATA) and N.rec, records `key SP length LF bytes LF` as the email package
-reads it; DIR/commands gets each command's verb, with " tls" once encrypted. --fault: see FAULTS.
+reads it; DIR/commands gets each command's verb, with " tls" once encrypted. --fault: see FAULTS;
+the hold faults create --hold-dir/held, wait for --hold-dir/release, remove both and go on.
 """
 
 import argparse, asyncio, logging, os, signal, ssl, subprocess, sys, warnings
@@ -20,7 +21,10 @@ VERBS = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT", "NO
 FAULTS = ["none", "refuse",  # 550 for the --refuse addresses
           "drop",  # closes the connection once the message data has arrived
           "stall", "stall-mail", "stall-rcpt",  # never answers EHLO, MAIL FROM, RCPT TO
-          "slow-final"]  # answers the end of the message after 5 seconds
+          "slow-final",  # answers the end of the message after 5 seconds
+          "hold-rcpt", "hold-data",  # hold the reply to the first RCPT TO, or to the data, until released
+          "fail-first",  # answers the data of the first --fail-count messages with --fail-reply
+          "down-first"]  # closes the first --fail-count connections at once, as if it were down
 
 
 def parse_args():
@@ -30,7 +34,10 @@ def parse_args():
         p.add_argument("--" + name, default=default)
     p.add_argument("--port", type=int, default=0)
     p.add_argument("--size-limit", type=int)
+    p.add_argument("--fail-count", type=int, default=2)
+    p.add_argument("--fail-reply", default="451 4.3.0 Try again later")
     p.add_argument("--refuse", action="append", default=[])
+    p.add_argument("--hold-dir")
     p.add_argument("--print", action="store_true", dest="print_messages")
     return p.parse_args()
 
@@ -88,9 +95,20 @@ def write_whole(path, data):
     os.replace(path + ".tmp", path)
 
 
+async def hold(args, point):
+    if args.fault != point:
+        return
+    held, release = os.path.join(args.hold_dir, "held"), os.path.join(args.hold_dir, "release")
+    write_whole(held, b"")
+    while not os.path.exists(release):
+        await asyncio.sleep(0.01)
+    os.remove(release)
+    os.remove(held)
+
+
 class Handler:
     def __init__(self, args):
-        self.args, self.count = args, 0
+        self.args, self.count, self.tries = args, 0, 0
 
     async def stall(self, fault):
         if self.args.fault == fault:
@@ -108,6 +126,8 @@ class Handler:
 
     async def handle_RCPT(self, server, session, envelope, address, options):
         await self.stall("stall-rcpt")
+        if not envelope.rcpt_tos:
+            await hold(self.args, "hold-rcpt")
         if self.args.fault == "refuse" and address.lower() in (r.lower() for r in self.args.refuse):
             return "550 5.1.1 Recipient address rejected"
         envelope.rcpt_tos.append(address)
@@ -119,6 +139,10 @@ class Handler:
             return "421 closing"
         if self.args.fault == "slow-final":
             await asyncio.sleep(5)
+        await hold(self.args, "hold-data")
+        self.tries += 1
+        if self.args.fault == "fail-first" and self.tries <= self.args.fail_count:
+            return self.args.fail_reply
         self.count += 1
         fields = describe(envelope)
         if self.args.store:
@@ -133,9 +157,14 @@ class Handler:
 class LoggedSMTP(SMTP):
     """Writes the verb of every command line (not the message data) to `transcript` as it arrives."""
     transcript = None
+    drops = 0
 
     def connection_made(self, transport):
         super().connection_made(transport)
+        if LoggedSMTP.drops > 0:
+            LoggedSMTP.drops -= 1
+            transport.abort()
+            return
         read = self._reader.readuntil
         if self.transcript and not hasattr(read, "logged"):
             async def readuntil(*separator):  # the command loop reads with none, the data with b"\r\n"
@@ -165,9 +194,12 @@ async def serve(args):
         make_certs(args.certs)
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(os.path.join(args.certs, "server.pem"), os.path.join(args.certs, "server.key"))
+    for folder in (args.store, args.hold_dir):
+        if folder:
+            os.makedirs(folder, exist_ok=True)
     if args.store:
-        os.makedirs(args.store, exist_ok=True)
         LoggedSMTP.transcript = os.path.join(args.store, "commands")
+    LoggedSMTP.drops = args.fail_count if args.fault == "down-first" else 0
     handler, starttls = Handler(args), args.security == "starttls"
     factory = lambda: LoggedSMTP(
         handler, hostname="127.0.0.1", decode_data=False, authenticator=authenticator(args.user, args.password),

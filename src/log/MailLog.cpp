@@ -22,10 +22,27 @@ std::string LocalTimestamp(std::chrono::system_clock::time_point when) {
     return text;
 }
 
-MailLog::MailLog(std::filesystem::path appFolder, const Clock& clock)
-    : path_(std::move(appFolder) / "mail.log"), clock_(clock) {}
+MailLog::MailLog(std::filesystem::path appFolder, const Clock& clock, Watcher watcher)
+    : path_(std::move(appFolder) / "mail.log"), clock_(clock), watcher_(std::move(watcher)) {}
 
-void MailLog::WriteLog(std::string_view text) const {
+bool MailLog::WriteLog(std::string_view text) const {
+    try {
+        Append(text);
+    } catch (const std::exception& e) {
+        if (!failing_) Report(false, std::string(e.what()) + "; the service goes on without it");
+        failing_ = true;
+        return false;
+    }
+    if (failing_) Report(true, path_.string() + " is written again");
+    failing_ = false;
+    return true;
+}
+
+void MailLog::Report(bool working, const std::string& text) const {
+    if (watcher_) watcher_(working, text);
+}
+
+void MailLog::Append(std::string_view text) const {
     std::string entry = LocalTimestamp(clock_.Now()) + " - " + std::string(text) + "\r\n";
     std::string bytes = TextCodec::ForLocale().FromUtf8(entry);
 

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/Error.h"
+#include "mail/LocalChange.h"
 
 namespace quorvel {
 
@@ -52,25 +54,61 @@ void AppendBase64Lines(const unsigned char* data, std::size_t size, std::size_t&
     PutChar('=', lineLength, out);
 }
 
-Base64FileStream::Base64FileStream(const std::filesystem::path& path) : path_(path) {
+Base64FileStream::Base64FileStream(int folderFd, BatchFile& file) : folderFd_(folderFd), file_(file) {
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || ::access(path.c_str(), R_OK) != 0) {
-        throw SystemError("cannot open " + path.string());
+    if (::fstatat(folderFd_, file_.Name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) throw LocalChange("[" + file_.Name + "] is gone since it was listed", errno);
+        throw SystemError("cannot open " + file_.Name);
     }
-    if (!S_ISREG(info.st_mode)) throw Error(EINVAL, "not a regular file: " + path.string());
+    Check(info);
+    if (::faccessat(folderFd_, file_.Name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
+        throw SystemError("cannot open " + file_.Name);
+    }
+}
+
+void Base64FileStream::Check(const struct stat& info) const {
+    if (!S_ISREG(info.st_mode)) throw LocalChange("[" + file_.Name + "] is no longer a regular file");
+    if (!(FileIdentity::Of(info) == file_.Listed)) {
+        throw LocalChange("[" + file_.Name + "] was replaced or changed since it was listed");
+    }
 }
 
 // The file is opened at its first read and closed, its buffers freed, at its end, so that a
 // batch of many files holds one open file and one set of buffers at a time.
 void Base64FileStream::Open() {
-    file_ = FileDescriptor(::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!file_.Valid()) throw SystemError("cannot open " + path_.string());
+    fd_ = FileDescriptor(
+        ::openat(folderFd_, file_.Name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    if (!fd_.Valid()) {
+        if (errno == ENOENT) throw LocalChange("[" + file_.Name + "] is gone since it was listed", errno);
+        if (errno == ELOOP) throw LocalChange("[" + file_.Name + "] is no longer a regular file", errno);
+        throw SystemError("cannot open " + file_.Name);
+    }
+    struct stat info {};
+    if (::fstat(fd_.Get(), &info) != 0) throw SystemError("cannot read " + file_.Name);
+    Check(info);
+    left_ = file_.Listed.Size;
     input_.resize(kPieceSize);
 }
 
 void Base64FileStream::Close() {
-    file_ = FileDescriptor();
+    fd_ = FileDescriptor();
     std::vector<unsigned char>().swap(input_);
+}
+
+// Up to one piece, never past the listed size: what goes out is what was listed.
+std::size_t Base64FileStream::ReadPiece() {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uintmax_t>(input_.size(), left_));
+    std::size_t filled = 0;
+    while (filled < want) {
+        ssize_t n = ::read(fd_.Get(), input_.data() + filled, want - filled);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw SystemError("cannot read " + file_.Name);
+        if (n == 0) break;
+        filled += static_cast<std::size_t>(n);
+    }
+    left_ -= filled;
+    if (filled < want || left_ == 0) end_ = true;
+    return filled;
 }
 
 bool Base64FileStream::Refill() {
@@ -79,22 +117,17 @@ bool Base64FileStream::Refill() {
         encodedPos_ = 0;
         return false;
     }
-    if (!file_.Valid()) Open();
-    std::size_t filled = 0;
-    while (filled < input_.size()) {
-        ssize_t n = ::read(file_.Get(), input_.data() + filled, input_.size() - filled);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw SystemError("cannot read " + path_.string());
-        if (n == 0) {
-            end_ = true;
-            break;
-        }
-        filled += static_cast<std::size_t>(n);
-    }
+    if (!fd_.Valid()) Open();
+    const std::size_t filled = ReadPiece();
     encoded_.clear();
     encodedPos_ = 0;
     AppendBase64Lines(input_.data(), filled, lineLength_, encoded_);
-    if (end_) Close();
+    if (end_) {
+        struct stat info {};
+        if (::fstat(fd_.Get(), &info) != 0) throw SystemError("cannot read " + file_.Name);
+        file_.Sent = FileIdentity::Of(info);
+        Close();
+    }
     return !encoded_.empty();
 }
 
@@ -112,6 +145,7 @@ std::size_t Base64FileStream::Read(char* out, std::size_t size) {
 
 void Base64FileStream::Rewind() {
     Close();
+    file_.Sent.reset();
     encoded_.clear();
     encodedPos_ = 0;
     lineLength_ = 0;

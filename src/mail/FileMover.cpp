@@ -1,10 +1,15 @@
 #include "mail/FileMover.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <random>
+#include <string_view>
 
 #include "base/Error.h"
 #include "base/FileDescriptor.h"
@@ -14,75 +19,92 @@ namespace quorvel {
 namespace {
 
 constexpr unsigned kMaxNumberedNames = 100000;
+constexpr std::size_t kMaxName = 255;
+// Temporary copies are hidden, short whatever the file's name, and recognisable as the service's.
+constexpr std::string_view kCopyPrefix = ".quorvel-copy-";
 
-void SyncFolder(const std::filesystem::path& folder) {
-    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.Valid() || ::fsync(dir.Get()) != 0) throw SystemError("cannot flush " + folder.string());
+// `text` cut to at most `size` bytes, never inside a UTF-8 character.
+std::string CutWhole(const std::string& text, std::size_t size) {
+    if (text.size() <= size) return text;
+    while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) --size;
+    return text.substr(0, size);
 }
 
-// Gives `from` the first free numbered form of `name` inside `folder`, never replacing a file.
-// 0 with `target` set, or the errno that stopped it.
-int TryPlaceUnderFreeName(const std::filesystem::path& from, const std::filesystem::path& folder,
-                          const std::string& name, std::filesystem::path& target) {
+// Gives the entry `from` of `fromFd` the first free numbered form of `name` inside `toFd`, never
+// replacing a file. 0 with `target` set, or the errno that stopped it.
+int TryPlaceUnderFreeName(int fromFd, const std::string& from, int toFd, const std::string& name, std::string& target) {
     for (unsigned n = 0; n < kMaxNumberedNames; ++n) {
-        target = folder / NumberedName(name, n);
-        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return 0;
+        target = NumberedName(name, n);
+        if (::renameat2(fromFd, from.c_str(), toFd, target.c_str(), RENAME_NOREPLACE) == 0) return 0;
         if (errno != EEXIST) return errno;
     }
     return EEXIST;
 }
 
-[[noreturn]] void CannotMove(const std::filesystem::path& from, const std::filesystem::path& target, int err) {
-    throw SystemError("cannot move " + from.string() + " to " + target.string(), err);
+[[noreturn]] void CannotMove(const std::string& from, const std::string& target, int err) {
+    throw SystemError("cannot move " + from + " to " + target, err);
 }
 
-void CopyContents(int in, int out, const std::filesystem::path& source, const std::filesystem::path& copy) {
+void CopyContents(int in, int out, const std::string& name) {
     for (;;) {
         ssize_t n = ::sendfile(out, in, nullptr, 1 << 30);
         if (n == 0) return;
-        if (n < 0 && errno != EINTR) throw SystemError("cannot copy " + source.string() + " to " + copy.string());
+        if (n < 0 && errno != EINTR) throw SystemError("cannot copy " + name);
     }
 }
 
-// Copies `source` to a hidden temporary file in `folder`, flushed to disk with the source's mode
-// and modification time; the caller gives it its final name.
-std::filesystem::path DurableCopy(const std::filesystem::path& source, const std::filesystem::path& folder) {
-    FileDescriptor in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!in.Valid()) throw SystemError("cannot open " + source.string());
-    struct stat info {};
-    if (::fstat(in.Get(), &info) != 0) throw SystemError("cannot read " + source.string());
+// A new, empty temporary copy in `toFd`; its name goes to `copy`.
+FileDescriptor CreateCopy(int toFd, std::string& copy) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        copy = std::string(kCopyPrefix) + std::to_string(random() % 1000000000u);
+        int fd = ::openat(toFd, copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) return FileDescriptor(fd);
+        if (errno != EEXIST) break;
+    }
+    throw SystemError("cannot create a copy of the file in the lost folder");
+}
 
-    std::string pattern = (folder / ("." + source.filename().string() + ".XXXXXX")).string();
-    FileDescriptor out(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (!out.Valid()) throw SystemError("cannot create a copy in " + folder.string());
-    std::filesystem::path copy = pattern;
+// Copies the source to a temporary file in `toFd`, flushed to disk with the source's mode and
+// modification time; the caller gives it its final name.
+std::string DurableCopy(int in, const std::string& name, int toFd) {
+    struct stat info {};
+    if (::fstat(in, &info) != 0) throw SystemError("cannot read " + name);
+    std::string copy;
+    FileDescriptor out = CreateCopy(toFd, copy);
     try {
-        CopyContents(in.Get(), out.Get(), source, copy);
+        CopyContents(in, out.Get(), name);
         const struct timespec times[2] = {info.st_atim, info.st_mtim};
         ::futimens(out.Get(), times);
         if (::fchmod(out.Get(), info.st_mode & 07777) != 0 || ::fsync(out.Get()) != 0) {
-            throw SystemError("cannot write " + copy.string());
+            throw SystemError("cannot write the copy of " + name);
         }
     } catch (...) {
-        ::unlink(copy.c_str());
+        ::unlinkat(toFd, copy.c_str(), 0);
         throw;
     }
     return copy;
 }
 
-std::filesystem::path MoveAcrossFileSystems(const std::filesystem::path& source, const std::filesystem::path& folder) {
-    std::filesystem::path copy = DurableCopy(source, folder);
-    std::filesystem::path target;
+std::string MoveAcrossFileSystems(int fromFd, const std::string& name, const FileIdentity& expected, int toFd) {
+    FileDescriptor in(::openat(fromFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    struct stat info {};
+    if (!in.Valid() || ::fstat(in.Get(), &info) != 0) throw SystemError("cannot open " + name);
+    if (!S_ISREG(info.st_mode) || !FileIdentity::Of(info).SameFile(expected)) {
+        throw Error(ESTALE, "cannot move " + name + ": it was replaced since it was listed");
+    }
+    std::string copy = DurableCopy(in.Get(), name, toFd);
+    std::string target;
     try {
-        if (int err = TryPlaceUnderFreeName(copy, folder, source.filename().string(), target)) CannotMove(copy, target, err);
-        SyncFolder(folder);
+        if (int err = TryPlaceUnderFreeName(toFd, copy, toFd, name, target)) CannotMove(copy, target, err);
+        if (::fsync(toFd) != 0) throw SystemError("cannot flush the lost folder");
     } catch (...) {
-        ::unlink(copy.c_str());
+        ::unlinkat(toFd, copy.c_str(), 0);
         throw;
     }
     // The copy is safe on disk under its final name; only now may the source go.
-    if (::unlink(source.c_str()) != 0) {
-        throw SystemError("copied to " + target.string() + " but cannot remove " + source.string());
+    if (::unlinkat(fromFd, name.c_str(), 0) != 0) {
+        throw SystemError("copied to " + target + " but cannot remove " + name);
     }
     return target;
 }
@@ -91,18 +113,43 @@ std::filesystem::path MoveAcrossFileSystems(const std::filesystem::path& source,
 
 std::string NumberedName(const std::string& name, unsigned n) {
     if (n == 0) return name;
+    const std::string number = " (" + std::to_string(n) + ")";
     std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0) return name + " (" + std::to_string(n) + ")";
-    return name.substr(0, dot) + " (" + std::to_string(n) + ")" + name.substr(dot);
+    if (dot == std::string::npos || dot == 0) dot = name.size();
+    std::string stem = name.substr(0, dot), extension = name.substr(dot);
+    if (stem.size() + number.size() + extension.size() > kMaxName) {
+        const std::size_t room = kMaxName - number.size();
+        if (extension.size() > room / 2) extension = CutWhole(extension, room - std::min(stem.size(), room / 2));
+        stem = CutWhole(stem, room - extension.size());
+    }
+    return stem + number + extension;
 }
 
-std::filesystem::path MoveWithoutOverwrite(const std::filesystem::path& source, const std::filesystem::path& folder) {
-    std::filesystem::path target;
-    int err = TryPlaceUnderFreeName(source, folder, source.filename().string(), target);
+std::string MoveWithoutOverwrite(int fromFd, const std::string& name, const FileIdentity& expected, int toFd) {
+    struct stat info {};
+    if (::fstatat(fromFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) throw SystemError("cannot move " + name);
+    if (!S_ISREG(info.st_mode) || !FileIdentity::Of(info).SameFile(expected)) {
+        throw Error(ESTALE, "cannot move " + name + ": it was replaced since it was listed");
+    }
+    std::string target;
+    int err = TryPlaceUnderFreeName(fromFd, name, toFd, name, target);
     if (err == 0) return target;
     // Another file system, or one without RENAME_NOREPLACE: a durable copy, which never replaces either.
-    if (err == EXDEV || err == EINVAL) return MoveAcrossFileSystems(source, folder);
-    CannotMove(source, target, err);
+    if (err == EXDEV || err == EINVAL) return MoveAcrossFileSystems(fromFd, name, expected, toFd);
+    CannotMove(name, target, err);
+}
+
+void RemoveStaleCopies(int folderFd) {
+    FileDescriptor own(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* dir = own.Valid() ? ::fdopendir(own.Get()) : nullptr;
+    if (dir == nullptr) return;
+    own.Release();
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::string_view(entry->d_name).substr(0, kCopyPrefix.size()) == kCopyPrefix) {
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);  // a folder of that name is left alone
+        }
+    }
+    ::closedir(dir);
 }
 
 }  // namespace quorvel

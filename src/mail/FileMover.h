@@ -1,20 +1,27 @@
 #pragma once
 
-#include <filesystem>
 #include <string>
+
+#include "mail/FileIdentity.h"
 
 namespace quorvel {
 
-// Moves one file into a folder without ever overwriting anything there and without a moment at
-// which the file exists nowhere. The file keeps its name when that name is free; otherwise it
-// takes the first free one of "name (1).ext", "name (2).ext", ... Within one file system the move
-// is a rename; across file systems the file is copied to a hidden temporary name in the target
-// folder, flushed to disk, given its final name, and only then removed from its source. Returns
-// the path it now has; throws Error (the source then stays where it was).
-std::filesystem::path MoveWithoutOverwrite(const std::filesystem::path& source, const std::filesystem::path& folder);
+// Moves the file `name` of the folder `fromFd` into the folder `toFd` without ever overwriting
+// anything there and without a moment at which the file exists nowhere. Both folders are held by
+// descriptors, so nothing is resolved again by path. The file keeps its name when that name is
+// free; otherwise it takes the first free one of "name (1).ext", "name (2).ext", ... (shortened to
+// fit). Within one file system the move is a rename; across file systems the file is copied to a
+// short hidden temporary name in the target folder, flushed to disk, given its final name, and
+// only then removed from its source. The file must still be `expected` (the same file); returns
+// the name it now has; throws Error (the source then stays where it was).
+std::string MoveWithoutOverwrite(int fromFd, const std::string& name, const FileIdentity& expected, int toFd);
 
 // The n-th candidate name for `name`: n = 0 gives the name itself, n = 2 turns "a.pdf" into
-// "a (2).pdf" and "README" into "README (2)".
+// "a (2).pdf" and "README" into "README (2)". A numbered name longer than 255 bytes is shortened
+// before its number (the extension too if it must), never inside a UTF-8 character.
 std::string NumberedName(const std::string& name, unsigned n);
+
+// Removes the temporary copies that a move killed half-way left in the folder `folderFd`.
+void RemoveStaleCopies(int folderFd);
 
 }  // namespace quorvel

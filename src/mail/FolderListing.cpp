@@ -66,12 +66,6 @@ std::optional<FolderListing> FolderListing::OpenSubfolder(const std::string& nam
     return FromOpenResult(fd, err, path_ + "/" + name);
 }
 
-std::optional<FolderListing> FolderListing::OpenIfFolder(const std::string& path) {
-    int fd = ::open(path.c_str(), kListFlags | O_NOFOLLOW);
-    int err = errno;
-    return FromOpenResult(fd, err, path);
-}
-
 void FolderListing::ForEach(const Visit& visit) {
     for (;;) {
         errno = 0;

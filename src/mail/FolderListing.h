@@ -30,8 +30,11 @@ public:
     // is no longer a folder or has become a link since it was listed; throws Error otherwise.
     std::optional<FolderListing> OpenSubfolder(const std::string& name) const;
 
-    // Like OpenSubfolder, for a path: empty when it is gone, not a folder, or ends in a link.
-    static std::optional<FolderListing> OpenIfFolder(const std::string& path);
+    // Lists the folder of a descriptor that the listing takes over; `path` names it in errors.
+    static FolderListing Adopt(int fd, std::string path) { return FolderListing(fd, std::move(path)); }
+
+    // The folder's descriptor, for work relative to it; valid as long as the listing.
+    int Fd() const { return ::dirfd(dir_.get()); }
 
     // Calls `visit` for every visible entry until it returns false. Throws Error on a read error.
     void ForEach(const Visit& visit);

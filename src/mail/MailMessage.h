@@ -2,20 +2,23 @@
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "mail/AddressList.h"
+#include "mail/Batch.h"
 
 namespace quorvel {
 
+// One attachment: the batch file it is streamed from (relative to the batch's folder descriptor,
+// checked against its listed identity), the name the recipient sees and its exact size in bytes.
 struct MailAttachment {
-    std::filesystem::path Path;  // read from here while the message is sent
+    int FolderFd = -1;
+    BatchFile* File = nullptr;   // its identity at the end of streaming is recorded here
     std::string Name;            // the name the recipient sees (clean UTF-8)
     std::string ContentType;
-    std::uint64_t Size = 0;      // bytes; the part's declared length is derived from it
+    std::uintmax_t Size = 0;     // the listed size: what is read and sent
 };
 
 // Everything that one message says, before it is put on the wire.

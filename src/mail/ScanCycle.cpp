@@ -1,29 +1,26 @@
 // The scan cycle: one recipient folder found, its batch sent, then deleted or moved to the lost
 // folder. Every file of the batch is accounted for: delivered and deleted, moved, or still waiting
-// in the mail folder with its reason in the cycle's result. Names from the file system go into
-// mail.log and the journal with their control characters replaced, so that a name cannot forge a
-// line of either.
+// in the mail folder with its reason in the cycle's result. Every step after the listing works
+// relative to the descriptors of the recipient folder and of the lost folder, never by a path
+// resolved again. Names from the file system go into mail.log and the journal with their control
+// characters replaced, so that a name cannot forge a line of either.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cstring>
 
 #include "base/Error.h"
 #include "mail/FileMover.h"
 #include "mail/HeaderEncoding.h"
 #include "mail/Scanner.h"
-#include "mail/SendMail.h"
+#include "settings/FolderRules.h"
 #include "settings/GetAddress.h"
 
 namespace quorvel {
 
 namespace {
 
-// A folder path from options.ini with one trailing "/" (or "\") removed.
-std::string WithoutTrailingSlash(std::string path) {
-    if (!path.empty() && (path.back() == '/' || path.back() == '\\')) path.pop_back();
-    return path;
-}
+constexpr const char* kFailedPrefix = "Не удалось отправить файлы на адрес: ";
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
 bool Exists(const std::string& path) {
     struct stat info {};
@@ -36,23 +33,47 @@ void AddProblem(std::string& problems, const std::string& name, const std::strin
     problems += "[" + CleanHeaderText(name) + "] " + CleanHeaderText(reason);
 }
 
-// Creates `folder` (one level) unless it is there already; throws Error naming it.
-void EnsureFolder(const std::filesystem::path& folder) {
-    if (::mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST) return;
-    throw SystemError("cannot create " + folder.string());
+// The lost folder itself, created (one level) when missing; a link there is the administrator's.
+FileDescriptor OpenLostFolder(const std::string& lostFolder) {
+    if (::mkdir(lostFolder.c_str(), 0755) != 0 && errno != EEXIST) throw SystemError("cannot create " + lostFolder);
+    FileDescriptor fd(::open(lostFolder.c_str(), kFolderFlags));
+    if (!fd.Valid()) throw SystemError("cannot open " + lostFolder);
+    return fd;
+}
+
+// <LostFolder>/<folder>, created and opened without following a link: anything there that is not
+// a real folder is never written through.
+FileDescriptor OpenRecipientFolder(int lostFd, const std::string& lostFolder, const std::string& folder) {
+    const std::string path = lostFolder + "/" + folder;
+    if (::mkdirat(lostFd, folder.c_str(), 0755) != 0 && errno != EEXIST) throw SystemError("cannot create " + path);
+    FileDescriptor fd(::openat(lostFd, folder.c_str(), kFolderFlags | O_NOFOLLOW));
+    if (fd.Valid()) return fd;
+    if (errno == ELOOP || errno == ENOTDIR) throw Error(errno, path + " is not a real folder");
+    throw SystemError("cannot open " + path);
 }
 
 }  // namespace
 
 std::string Scanner::LongestFileName() const { return quorvel::LongestFileName(Files()); }
 
-std::string Scanner::SendMail(const std::string& address, const std::string& subject, const std::string& folder) {
-    return quorvel::SendMail(address, subject, folder, MailPath(), Files(), Ini(), Log());
+SendOutcome Scanner::SendMail(const std::string& address, const std::string& subject) {
+    return quorvel::SendMail(address, subject, *batch_, Ini(), Log());
 }
 
+std::string Scanner::LostFolder() { return ResolveFolder(Ini().ReadINI("LostFolder", "Main"), AppFolder()); }
+
+// An error's text may hold a name from the mail folder; it must not forge a line of the journal.
 std::string Scanner::ProcessMail() {
+    try {
+        return RunCycle();
+    } catch (const Error& e) {
+        throw Error(e.Number(), CleanHeaderText(e.what()));
+    }
+}
+
+std::string Scanner::RunCycle() {
     // An empty setting must never turn into a listing of the root folder.
-    std::string mailFolder = WithoutTrailingSlash(Ini().ReadINI("MailFolder", "Main"));
+    std::string mailFolder = ResolveFolder(Ini().ReadINI("MailFolder", "Main"), AppFolder());
     if (mailFolder.empty()) return "";
     SetMailPath(mailFolder);
     if (!Exists(MailPath())) return "";
@@ -64,44 +85,76 @@ std::string Scanner::ProcessMail() {
 
     std::string address = GetAddress(folder, AppFolder());
     std::string subject = LongestFileName();
-    std::string result = SendMail(address, subject, folder);
-    if (result == "ok") return DeleteSentBatch(folder);
-    return "Не удалось отправить файлы на адрес: " + CleanHeaderText(folder) + "(" + result + MoveBatchToLost(folder) + ")";
+    SendOutcome sent = SendMail(address, subject);
+    switch (sent.Result) {
+        case SendOutcome::Kind::Sent: return DeleteSentBatch();
+        case SendOutcome::Kind::LocalChange:
+            return kFailedPrefix + CleanHeaderText(folder) + "(" + sent.Text +
+                   "; the files stay in the mail folder to be sent again)";
+        case SendOutcome::Kind::Failed: break;
+    }
+    return kFailedPrefix + CleanHeaderText(folder) + "(" + sent.Text + MoveBatchToLost() + ")";
 }
 
-std::string Scanner::DeleteSentBatch(const std::string& folder) {
-    std::string problems;
-    const std::filesystem::path source = std::filesystem::path(MailPath()) / folder;
-    for (const std::string& name : Files()) {
-        // A read-only file is deleted all the same; a file already gone is no loss.
-        if (::unlink((source / name).c_str()) != 0 && errno != ENOENT) AddProblem(problems, name, std::strerror(errno));
+std::string Scanner::DeleteSentBatch() {
+    std::string changed, kept;
+    for (const BatchFile& file : batch_->Files()) {
+        std::string reason = batch_->DeleteSent(file);
+        if (reason.empty()) continue;
+        if (reason == kChangedDuringSend) {
+            AddProblem(changed, file.Name, reason);
+            continue;
+        }
+        // Mailed once; not again while it stays as it is.
+        undeletable_.push_back({batch_->Folder(), file.Name, batch_->Look(file.Name).value_or(FileIdentity{})});
+        AddProblem(kept, file.Name, reason);
     }
-    if (problems.empty()) return "ok";
-    return "ok; not deleted, and so to be sent again: " + problems;
+    std::string result = "ok";
+    if (!changed.empty()) result += "; not deleted: " + changed;
+    if (!kept.empty()) result += "; sent but cannot be deleted, not sent again while unchanged: " + kept;
+    return result;
 }
 
 // Moves every file of the batch into <LostFolder>/<folder>/; "" when all went, otherwise
 // "; " and the reasons, for the failure text. A file that could not be moved stays where it was.
-std::string Scanner::MoveBatchToLost(const std::string& folder) {
-    std::string lostFolder = WithoutTrailingSlash(Ini().ReadINI("LostFolder", "Main"));
+std::string Scanner::MoveBatchToLost() {
+    const std::string lostFolder = LostFolder();
     if (lostFolder.empty()) return "; LostFolder is empty";
-    const std::filesystem::path target = std::filesystem::path(lostFolder) / folder;
-    try {
-        EnsureFolder(lostFolder);
-        EnsureFolder(target);
-    } catch (const Error& e) {
-        return std::string("; ") + e.what() + ", the files stay in the mail folder";
+    if (FoldersOverlap(MailPath(), lostFolder)) {
+        return "; " + FolderOverlapText(MailPath(), lostFolder) + ", the files stay in the mail folder";
     }
+    FileDescriptor target;
+    try {
+        target = OpenRecipientFolder(OpenLostFolder(lostFolder).Get(), lostFolder, batch_->Folder());
+    } catch (const Error& e) {
+        return "; " + CleanHeaderText(e.what()) + ", the files stay in the mail folder";
+    }
+    quorvel::RemoveStaleCopies(target.Get());
     std::string problems;
-    const std::filesystem::path source = std::filesystem::path(MailPath()) / folder;
-    for (const std::string& name : Files()) {
+    for (const BatchFile& file : batch_->Files()) {
         try {
-            MoveWithoutOverwrite(source / name, target);
+            MoveWithoutOverwrite(batch_->Fd(), file.Name, file.Listed, target.Get());
         } catch (const Error& e) {
-            AddProblem(problems, name, e.what());
+            AddProblem(problems, file.Name, e.what());
         }
     }
     return problems.empty() ? "" : "; not moved, still in the mail folder: " + problems;
+}
+
+void Scanner::RemoveStaleCopies() {
+    try {
+        const std::string lostFolder = LostFolder();
+        if (lostFolder.empty()) return;
+        FolderListing lost = FolderListing::Open(lostFolder);
+        lost.ForEach([&](std::string_view name, EntryKind kind) {
+            if (kind != EntryKind::Folder) return true;
+            FileDescriptor folder(::openat(lost.Fd(), std::string(name).c_str(), kFolderFlags | O_NOFOLLOW));
+            if (folder.Valid()) quorvel::RemoveStaleCopies(folder.Get());
+            return true;
+        });
+    } catch (const Error&) {
+        // No lost folder yet, or none to read: nothing was left there.
+    }
 }
 
 }  // namespace quorvel

@@ -1,10 +1,11 @@
 #include "mail/Scanner.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <utility>
 
 #include "base/Error.h"
-#include "mail/FolderListing.h"
 #include "mail/HeaderEncoding.h"
 
 namespace quorvel {
@@ -28,22 +29,6 @@ std::vector<Candidate> ListCandidates(FolderListing& mail) {
     return candidates;
 }
 
-// Stops at the first visible file, so that an empty recipient folder costs one short read.
-bool HoldsFile(FolderListing& folder) {
-    bool found = false;
-    folder.ForEach([&](std::string_view, EntryKind kind) {
-        found = kind == EntryKind::File;
-        return !found;
-    });
-    return found;
-}
-
-bool HoldsFile(const FolderListing& mail, const Candidate& candidate) {
-    if (!candidate.isFolder) return false;
-    std::optional<FolderListing> folder = mail.OpenSubfolder(candidate.name);
-    return folder && HoldsFile(*folder);
-}
-
 std::vector<std::string> ListFiles(FolderListing& folder) {
     std::vector<std::string> names;
     folder.ForEach([&](std::string_view name, EntryKind kind) {
@@ -54,44 +39,82 @@ std::vector<std::string> ListFiles(FolderListing& folder) {
     return names;
 }
 
+// A file of the batch as the lock test sees it: through the folder's descriptor, never by the
+// folder's path again.
+std::filesystem::path HeldPath(const Batch& batch, const std::string& name) {
+    return "/proc/self/fd/" + std::to_string(batch.Fd()) + "/" + name;
+}
+
 }  // namespace
 
 Scanner::Scanner(std::filesystem::path appFolder, const MailLog& log, const LockTest& lockTest)
     : appFolder_(std::move(appFolder)), log_(log), lockTest_(lockTest) {}
 
+bool Scanner::IsUndeletable(int folderFd, const std::string& folder, const std::string& name) const {
+    for (const Undeletable& file : undeletable_) {
+        if (file.folder == folder && file.name == name) return LookAt(folderFd, name) == file.identity;
+    }
+    return false;
+}
+
 std::string Scanner::FindMailFolder() {
     idx_ = 0;
     folders_.clear();
-    FolderListing mail = FolderListing::Open(mailPath_);
-    std::vector<Candidate> candidates = ListCandidates(mail);
-    folders_.reserve(candidates.size());
+    batch_.reset();
+    mail_.reset();
+    mail_ = FolderListing::Open(mailPath_);
+    std::vector<Candidate> candidates = ListCandidates(*mail_);
     for (const Candidate& candidate : candidates) folders_.push_back(candidate.name);
 
-    for (idx_ = 0; idx_ < candidates.size(); ++idx_) {
-        if (HoldsFile(mail, candidates[idx_])) return folders_[idx_];
+    const std::size_t count = candidates.size();
+    const std::size_t start = std::upper_bound(folders_.begin(), folders_.end(), lastFolder_) - folders_.begin();
+    for (std::size_t step = 0; step < count; ++step) {
+        idx_ = (start + step) % count;
+        if (!candidates[idx_].isFolder) continue;
+        std::optional<FolderListing> folder = mail_->OpenSubfolder(folders_[idx_]);
+        if (!folder) continue;
+        // Stops at the first file to send, so that an empty recipient folder costs one short read.
+        bool found = false;
+        folder->ForEach([&](std::string_view name, EntryKind kind) {
+            found = kind == EntryKind::File &&
+                    (undeletable_.empty() || !IsUndeletable(folder->Fd(), folders_[idx_], std::string(name)));
+            return !found;
+        });
+        if (found) {
+            lastFolder_ = folders_[idx_];
+            return lastFolder_;
+        }
     }
+    idx_ = count;
     return "";
 }
 
 bool Scanner::CollectFiles() {
-    if (idx_ >= folders_.size()) {
+    if (!mail_ || idx_ >= folders_.size()) {
         throw Error(EINVAL, "no recipient folder of " + mailPath_ + " has been chosen to collect");
     }
-    const std::string folderPath = mailPath_ + "/" + folders_[idx_];
-    files_.clear();
-    std::optional<FolderListing> folder = FolderListing::OpenIfFolder(folderPath);
-    if (!folder) return false;
+    batch_ = Batch::Open(mail_->Fd(), folders_[idx_]);
+    if (!batch_) return false;
+    // A remembered file that changed or went away is forgotten: as it now is, it is sent.
+    std::erase_if(undeletable_, [&](const Undeletable& file) {
+        return file.folder == batch_->Folder() && !(batch_->Look(file.name) == file.identity);
+    });
+    FolderListing listing =
+        FolderListing::Adopt(::fcntl(batch_->Fd(), F_DUPFD_CLOEXEC, 0), mailPath_ + "/" + folders_[idx_]);
 
     std::string found;
-    for (std::string& name : ListFiles(*folder)) {
-        if (IsLocked(folderPath + "/" + name)) {
+    for (std::string& name : ListFiles(listing)) {
+        if (IsUndeletable(batch_->Fd(), batch_->Folder(), name)) continue;
+        if (IsLocked(HeldPath(*batch_, name))) {
             log_.WriteLog("Файл " + CleanHeaderText(name) + " заблокирован и не может быть отправлен");
+            heldByLock_ = batch_->Folder();
             return false;
         }
         found += "[" + CleanHeaderText(name) + "] ";
-        files_.push_back(std::move(name));
+        batch_->Add(name);
     }
-    if (files_.empty()) return false;
+    if (batch_->Files().empty()) return false;
+    if (heldByLock_ == batch_->Folder()) heldByLock_.clear();
     log_.WriteLog("Найдены файлы к отправке: " + found);
     return true;
 }

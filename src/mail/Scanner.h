@@ -2,23 +2,30 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "log/MailLog.h"
+#include "mail/Batch.h"
+#include "mail/FolderListing.h"
 #include "mail/LockTest.h"
+#include "mail/SendMail.h"
 #include "settings/clsINI.h"
 
 namespace quorvel {
 
 // The mail side of the service and its state, which lives as long as the process: the settings
 // reader, the mail folder, the candidates of the last listing of the mail folder, the batch of the
-// chosen recipient folder, and the position of that folder among the candidates.
+// chosen recipient folder, the folder served or tried last, and the sent files that could not be
+// deleted.
 //
 // A recipient folder is a folder lying directly in the mail folder; its batch is every visible
 // regular file lying directly in it. Hidden entries (names starting with ".") and system entries
 // (links, FIFOs, sockets, devices) are never seen; deeper folders are ignored. Both listings are in
-// byte order of the names, so the order is the same on every file system and in every run.
+// byte order of the names, so the order is the same on every file system and in every run. The
+// search for a folder starts after the one served or tried last and wraps around, so that no
+// folder (locked, failing, refilled without end) holds back the others.
 class Scanner {
 public:
     Scanner(std::filesystem::path appFolder, const MailLog& log, const LockTest& lockTest);
@@ -33,49 +40,74 @@ public:
 
     // Folders and plain files lying in the mail folder at the last FindMailFolder, in name order.
     const std::vector<std::string>& Folders() const { return folders_; }
-    // The batch of the last CollectFiles, in name order; after a refusal, the files before the
-    // locked one.
-    const std::vector<std::string>& Files() const { return files_; }
-    std::size_t FileCount() const { return files_.size(); }
+    // The names of the batch of the last CollectFiles, in name order; after a refusal, the files
+    // before the locked one.
+    std::vector<std::string> Files() const { return batch_ ? batch_->Names() : std::vector<std::string>{}; }
+    std::size_t FileCount() const { return batch_ ? batch_->Files().size() : 0; }
     // Position of the chosen folder in Folders(); Folders().size() when none was chosen.
     std::size_t Idx() const { return idx_; }
+    // The recipient folder served or tried last: the next search starts after it.
+    const std::string& LastFolder() const { return lastFolder_; }
+    // The last recipient folder whose batch was held back by a locked file ("" when none since).
+    const std::string& HeldByLock() const { return heldByLock_; }
 
-    // The first candidate in name order that holds a file, or "" when none does. Sets Folders()
-    // and Idx(). Throws Error when the mail folder or a recipient folder cannot be listed.
+    // The first candidate holding a file, in name order after LastFolder() and then from the
+    // start, or "" when none does. Sets Folders(), Idx() and LastFolder(). Throws Error when the
+    // mail folder or a recipient folder cannot be listed.
     std::string FindMailFolder();
 
-    // Lists the batch of the folder that FindMailFolder chose and tests each file, in name order,
-    // for a lock. True when the batch is complete and free; the found files go to mail.log. A
-    // locked file is logged and ends the listing with false; a folder emptied or removed since
-    // FindMailFolder gives false with nothing logged. Throws Error on a listing error.
+    // Opens the folder that FindMailFolder chose (never through a link), lists its batch with each
+    // file's identity and tests each file, in name order, for a lock. True when the batch is
+    // complete and free; the found files go to mail.log. A locked file is logged and ends the
+    // listing with false; a folder emptied or removed since FindMailFolder gives false with nothing
+    // logged. Sent files that could not be deleted are left out while unchanged. Throws Error on a
+    // listing error.
     bool CollectFiles();
 
     bool IsLocked(const std::filesystem::path& path) const { return lockTest_.IsLocked(path); }
 
-    // One scan cycle: the first recipient folder holding files, its batch sent as one message,
-    // then deleted (sent) or moved to <LostFolder>/<folder>/ (failed). Returns "" when nothing was
-    // sent, "ok" after a send whose files are all deleted, otherwise a text that names the
-    // failure and every file that could not be deleted or moved. Throws Error when the mail folder
-    // cannot be listed or mail.log cannot be written.
+    // One scan cycle: the next recipient folder holding files, its batch sent as one message, then
+    // deleted (sent) or moved to <LostFolder>/<folder>/ (failed). A batch whose send was stopped
+    // by a change in the mail folder stays for a later cycle. Returns "" when nothing was sent, "ok"
+    // after a send whose files are all deleted, otherwise a text that names the failure and every
+    // file that was not deleted or moved, with the reason. Throws Error when the mail folder
+    // cannot be listed.
     std::string ProcessMail();
 
     // The subject of the batch: its longest file name.
     std::string LongestFileName() const;
-    // Sends the batch of `folder` (the files of the last CollectFiles); "ok" or an "Error" text.
-    std::string SendMail(const std::string& address, const std::string& subject, const std::string& folder);
+    // Sends the batch of the last CollectFiles to `address`.
+    SendOutcome SendMail(const std::string& address, const std::string& subject);
+
+    // Removes the temporary copies that moves killed half-way left in the lost folder's recipient
+    // folders; at the start of the service. Never throws.
+    void RemoveStaleCopies();
 
 private:
-    std::string DeleteSentBatch(const std::string& folder);
-    std::string MoveBatchToLost(const std::string& folder);
+    struct Undeletable {
+        std::string folder;
+        std::string name;
+        FileIdentity identity;
+    };
+
+    std::string RunCycle();
+    bool IsUndeletable(int folderFd, const std::string& folder, const std::string& name) const;
+    std::string DeleteSentBatch();
+    std::string MoveBatchToLost();
+    std::string LostFolder();
 
     std::filesystem::path appFolder_;
     const MailLog& log_;
     const LockTest& lockTest_;
     clsINI ini_;
     std::string mailPath_;
+    std::optional<FolderListing> mail_;
     std::vector<std::string> folders_;
-    std::vector<std::string> files_;
+    std::optional<Batch> batch_;
     std::size_t idx_ = 0;
+    std::string lastFolder_;
+    std::string heldByLock_;
+    std::vector<Undeletable> undeletable_;
 };
 
 }  // namespace quorvel

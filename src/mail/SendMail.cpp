@@ -3,48 +3,41 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
-#include <filesystem>
 #include <new>
+#include <optional>
 
 #include "base/Error.h"
 #include "mail/AddressList.h"
 #include "mail/HeaderEncoding.h"
+#include "mail/LocalChange.h"
 #include "mail/MailMessage.h"
 #include "mail/MimeTypes.h"
+#include "mail/SmtpFailure.h"
 #include "mail/SmtpSettings.h"
 #include "mail/SmtpTransfer.h"
 
 namespace quorvel {
 namespace {
 
-std::vector<MailAttachment> Attachments(const std::string& MailPath, const std::string& folder,
-                                        const std::vector<std::string>& Files) {
+std::vector<MailAttachment> Attachments(Batch& batch) {
     const MimeTypes types = MimeTypes::Load();
     std::vector<MailAttachment> attachments;
-    for (const auto& name : Files) {
-        const std::string shown = CleanHeaderText(name);
-        const std::filesystem::path path = std::filesystem::path(MailPath) / folder / name;
-        std::error_code ec;  // a file that cannot be measured cannot be read either: the send says so
-        const std::uintmax_t size = std::filesystem::file_size(path, ec);
-        attachments.push_back({path, shown, types.ForFileName(shown), ec ? 0 : size});
+    for (BatchFile& file : batch.Files()) {
+        const std::string shown = CleanHeaderText(file.Name);
+        attachments.push_back({batch.Fd(), &file, shown, types.ForFileName(shown), file.Listed.Size});
     }
     return attachments;
 }
 
-}  // namespace
-
-void SendOrThrow(const std::string& address, const std::string& subject, const std::string& folder,
-                 const std::string& MailPath, const std::vector<std::string>& Files, clsINI& Ini) {
+void Send(const std::string& address, const std::string& subject, Batch& batch, clsINI& Ini) {
     MailMessage message;
     message.To = ParseAddressList(address);
     message.From = ParseMailbox(Ini.ReadINI("Mail", "Main"));
     message.Subject = subject;
-    message.Attachments = Attachments(MailPath, folder, Files);
-    message.Body = MessageBody(Files, Ini.ReadINI("Signature", "Main"));
+    message.Attachments = Attachments(batch);
+    message.Body = MessageBody(batch.Names(), Ini.ReadINI("Signature", "Main"));
     SendOverSmtp(message, ReadSmtpSettings(Ini));
 }
-
-namespace {
 
 // Length in characters, not bytes: a Cyrillic name is as long as it looks.
 std::size_t CharacterCount(const std::string& text) {
@@ -71,21 +64,39 @@ std::string SendErrorText(int number, const std::string& description) {
     return "Error " + std::string(number >= 0 ? " " : "") + std::to_string(number) + ": " + description;
 }
 
+SendOutcome SendMail(const std::string& address, const std::string& subject, Batch& batch, clsINI& Ini,
+                     const MailLog& log) {
+    using Kind = SendOutcome::Kind;
+    try {
+        // A folder name may hold a line break; it must not forge a second log entry.
+        log.WriteLog("Отправка почты на: " + CleanHeaderText(batch.Folder()));
+        Send(address, subject, batch, Ini);
+        return {Kind::Sent, "ok"};
+    } catch (const LocalChange& e) {
+        return {Kind::LocalChange, SendErrorText(e.Number(), e.what())};
+    } catch (const SmtpFailure& e) {
+        return {Kind::Failed, SendErrorText(e.Number(), e.what()), e.Number(), e.ReplyCode()};
+    } catch (const Error& e) {
+        return {Kind::Failed, SendErrorText(e.Number(), e.what()), e.Number()};
+    } catch (const std::bad_alloc&) {
+        return {Kind::Failed, SendErrorText(ENOMEM, "out of memory")};
+    } catch (const std::exception& e) {
+        return {Kind::Failed, SendErrorText(0, e.what())};
+    }
+}
+
 std::string SendMail(const std::string& address, const std::string& subject, const std::string& folder,
                      const std::string& MailPath, const std::vector<std::string>& Files,
                      clsINI& Ini, const MailLog& log) {
+    std::optional<Batch> batch;
     try {
-        // A folder name may hold a line break; it must not forge a second log entry.
-        log.WriteLog("Отправка почты на: " + CleanHeaderText(folder));
-        SendOrThrow(address, subject, folder, MailPath, Files, Ini);
-        return "ok";
+        batch = Batch::OpenPath(MailPath + "/" + folder);
     } catch (const Error& e) {
         return SendErrorText(e.Number(), e.what());
-    } catch (const std::bad_alloc&) {
-        return SendErrorText(ENOMEM, "out of memory");
-    } catch (const std::exception& e) {
-        return SendErrorText(0, e.what());
     }
+    if (!batch) return SendErrorText(ENOENT, "cannot list " + CleanHeaderText(MailPath + "/" + folder));
+    for (const std::string& name : Files) batch->Add(name);
+    return SendMail(address, subject, *batch, Ini, log).Text;
 }
 
 }  // namespace quorvel

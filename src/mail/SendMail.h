@@ -4,12 +4,30 @@
 #include <vector>
 
 #include "log/MailLog.h"
+#include "mail/Batch.h"
 #include "settings/clsINI.h"
 
 namespace quorvel {
 
 // The longest name; ties keep the earlier one. "" for no names.
 std::string LongestFileName(const std::vector<std::string>& Files);
+
+// How a send ended: accepted by the server, failed (the server, the settings, a read error), or
+// stopped by a change in the mail folder (a file of the batch gone, swapped or changed), which is
+// no fault of the batch: it stays for a later cycle instead of going to the lost folder.
+struct SendOutcome {
+    enum class Kind { Sent, Failed, LocalChange };
+    Kind Result = Kind::Failed;
+    std::string Text;   // "ok", or the "Error" text naming the cause
+    int Number = 0;     // of a failure: libcurl's code, or the errno of a failure before sending
+    long ReplyCode = 0; // of a failure: the server's refusing reply code, 0 when it refused nothing
+};
+
+// Sends the files of `batch` as one message (see below), each streamed from the batch's folder
+// descriptor and checked to be the file that was listed; records each file's identity at the end
+// of its streaming in the batch. Never throws.
+SendOutcome SendMail(const std::string& address, const std::string& subject, Batch& batch, clsINI& Ini,
+                     const MailLog& log);
 
 // Sends every file of MailPath/folder/ named in Files as one message to `address` (one address or
 // a list, see ParseAddressList) with `subject`, from [Main] Mail with a blind copy to it, the
@@ -21,11 +39,6 @@ std::string LongestFileName(const std::vector<std::string>& Files);
 std::string SendMail(const std::string& address, const std::string& subject, const std::string& folder,
                      const std::string& MailPath, const std::vector<std::string>& Files,
                      clsINI& Ini, const MailLog& log);
-
-// What SendMail does after its log entry, for a caller that wants the failure itself: throws Error,
-// SmtpFailure (with the server's reply code) for what the transfer met.
-void SendOrThrow(const std::string& address, const std::string& subject, const std::string& folder,
-                 const std::string& MailPath, const std::vector<std::string>& Files, clsINI& Ini);
 
 // "Error " number ": " description, the number written with a leading blank when it is zero or
 // positive and with its minus sign when negative.

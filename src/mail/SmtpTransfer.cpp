@@ -9,6 +9,7 @@
 #include "base/Error.h"
 #include "mail/Base64FileStream.h"
 #include "mail/HeaderEncoding.h"
+#include "mail/LocalChange.h"
 #include "mail/SmtpConnection.h"
 
 namespace quorvel {
@@ -69,23 +70,31 @@ void AddBody(curl_mime* mime, const std::string& body) {
     CheckCurl(curl_mime_encoder(part, "base64"));
 }
 
-// libcurl's side of an attachment stream; a read failure is kept for the caller's error text.
-// The stream must deliver exactly the declared length: a file that shrank since it was measured
-// would otherwise go out as a message that says less than it declared.
+// libcurl's side of an attachment stream. A failure is kept for the caller's error text, with
+// whether it was a change in the mail folder rather than a read error. The stream must deliver
+// exactly the declared length: a file that shrank since it was listed would otherwise go out as a
+// message that says less than it declared.
 struct AttachmentSource {
     Base64FileStream stream;
-    std::filesystem::path path;
+    std::string name;  // as the recipient sees it
     std::uint64_t declared = 0;
     std::uint64_t delivered = 0;
     std::string failure;
+    bool local = false;
 
     static std::size_t Read(char* buffer, std::size_t size, std::size_t count, void* arg) {
         auto* source = static_cast<AttachmentSource*>(arg);
         try {
             const std::size_t n = source->stream.Read(buffer, size * count);
             source->delivered += n;
-            if (n == 0 && source->delivered != source->declared) throw Error(EIO, source->path.string() + " changed while it was sent");
+            if (n == 0 && source->delivered != source->declared) {
+                throw LocalChange("[" + source->name + "] shrank while it was sent");
+            }
             return n;
+        } catch (const LocalChange& e) {
+            source->failure = e.what();
+            source->local = true;
+            return CURL_READFUNC_ABORT;
         } catch (const std::exception& e) {
             source->failure = e.what();
             return CURL_READFUNC_ABORT;
@@ -110,10 +119,12 @@ AttachmentSource* AddAttachment(curl_mime* mime, const MailAttachment& attachmen
     if (part == nullptr) CheckCurl(CURLE_OUT_OF_MEMORY);
     std::unique_ptr<AttachmentSource> source;
     try {
-        source.reset(new AttachmentSource{Base64FileStream(attachment.Path), attachment.Path,
+        source.reset(new AttachmentSource{Base64FileStream(attachment.FolderFd, *attachment.File), attachment.Name,
                                           Base64LinesSize(attachment.Size), 0, {}});
-    } catch (const Error&) {
-        CheckCurl(CURLE_READ_ERROR, ": " + CleanHeaderText(attachment.Path.string()));
+    } catch (const LocalChange& e) {
+        throw LocalChange(CleanHeaderText(e.what()), CURLE_READ_ERROR);
+    } catch (const Error& e) {
+        CheckCurl(CURLE_READ_ERROR, ": " + CleanHeaderText(e.what()));
     }
     // A known length for every part lets libcurl declare the message's size (SIZE=) at MAIL FROM,
     // so a server with a smaller limit refuses before the upload instead of after it.
@@ -165,6 +176,7 @@ void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp) {
         PerformSmtp(curl.get(), diagnostics);
     } catch (const Error&) {
         for (const AttachmentSource* source : sources) {
+            if (source->local) throw LocalChange(CleanHeaderText(source->failure), CURLE_READ_ERROR);
             if (!source->failure.empty()) CheckCurl(CURLE_READ_ERROR, ": " + CleanHeaderText(source->failure));
         }
         throw;

@@ -2,12 +2,12 @@
 
 #include <filesystem>
 
+#include "settings/FolderRules.h"
+
 namespace quorvel {
 
 std::string FolderSetting(clsINI& Ini, const char* key) {
-    std::string path = Ini.ReadINI(key, "Main");
-    if (!path.empty() && (path.back() == '/' || path.back() == '\\')) path.pop_back();
-    return path;
+    return ResolveFolder(Ini.ReadINI(key, "Main"), Ini.FileName().parent_path());
 }
 
 bool IsFolder(const std::string& path) {

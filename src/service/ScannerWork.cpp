@@ -7,13 +7,22 @@
 
 namespace quorvel {
 
-ScannerWork::ScannerWork(std::filesystem::path appFolder, const Clock& clock)
-    : clock_(clock), log_(appFolder, clock), lockTest_(clock), scanner_(std::move(appFolder), log_, lockTest_) {}
+ScannerWork::ScannerWork(std::filesystem::path appFolder, const Clock& clock, ServiceControl& control)
+    : clock_(clock),
+      log_(appFolder, clock,
+           [&control](bool working, const std::string& text) {
+               if (working) control.LogEvent(EventType::Information, kInformationEventId, text);
+               else control.LogEvent(EventType::Error, kErrorEventId, text);
+           }),
+      lockTest_(clock),
+      scanner_(std::move(appFolder), log_, lockTest_) {}
 
+// Once the settings hold, the copies that a killed move left in the lost folder are removed.
 std::string ScannerWork::CheckSettings() {
-    std::string missing = quorvel::CheckSettings(scanner_.AppFolder(), scanner_.Ini(), log_);
-    if (!missing.empty()) return missing;
-    return CheckStartupRules(scanner_.Ini(), scanner_.AppFolder());
+    std::string problems = quorvel::CheckSettings(scanner_.AppFolder(), scanner_.Ini(), log_);
+    if (problems.empty()) problems = CheckStartupRules(scanner_.Ini(), scanner_.AppFolder());
+    if (problems.empty()) scanner_.RemoveStaleCopies();
+    return problems;
 }
 
 std::string ScannerWork::ScanInterval() {
@@ -24,6 +33,7 @@ std::string ScannerWork::ProcessMail() {
     status_.MissingMailFolder = MissingMailFolder(scanner_.Ini());
     if (!status_.MissingMailFolder.empty()) return "";
     std::string result = scanner_.ProcessMail();
+    status_.LockedFolder = scanner_.HeldByLock();
     if (!result.empty()) {
         status_.LastSendTime = LocalTimestamp(clock_.Now());
         status_.LastResult = result;

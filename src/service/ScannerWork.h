@@ -9,15 +9,17 @@
 #include "mail/LeaseLockTest.h"
 #include "mail/Scanner.h"
 #include "service/MailWork.h"
+#include "service/ServiceControl.h"
 
 namespace quorvel {
 
 // The mail side of the production service: the Scanner over options.ini and mail.log in the
 // executable's folder, with the kernel's lease-based lock test. While [Main] MailFolder is missing
-// or not a folder, a cycle does nothing but note it in the status.
+// or not a folder, a cycle does nothing but note it in the status. When mail.log starts to fail,
+// and when it works again, `control`'s event log hears it once.
 class ScannerWork final : public MailWork {
 public:
-    ScannerWork(std::filesystem::path appFolder, const Clock& clock);
+    ScannerWork(std::filesystem::path appFolder, const Clock& clock, ServiceControl& control);
 
     std::string CheckSettings() override;
     std::string ScanInterval() override;

@@ -3,6 +3,7 @@
 #include <functional>
 #include <vector>
 
+#include "settings/FolderRules.h"
 #include "settings/SecurityRules.h"
 
 namespace quorvel {
@@ -14,6 +15,7 @@ using Rule = std::function<std::string(clsINI& Ini, const std::filesystem::path&
 
 std::vector<Rule> Rules() {
     return {
+        FolderOverlapRule,
         SecurityRule,
         CAFileRule,
     };

@@ -56,13 +56,15 @@ std::size_t ReceivedMessage::HeaderCount(std::string_view name) const {
 
 SmtpServer::SmtpServer(Fault fault, const std::vector<std::string>& refused, const std::string& security,
                        long sizeLimit) {
-    const char* faults[] = {"none", "refuse", "drop", "stall", "stall-mail", "stall-rcpt", "slow-final"};
+    const char* faults[] = {"none", "refuse", "drop", "stall", "stall-mail", "stall-rcpt", "slow-final",
+                            "hold-rcpt", "hold-data", "fail-first", "down-first"};
     const std::string portFile = (dir_ / "port").string();
     std::vector<std::string> args = {"/usr/bin/python3", std::string(QUORVEL_TESTS_DIR) + "/smtp_server.py",
                                      "--port-file", portFile, "--store", (dir_ / "store").string(),
                                      "--user", User(), "--password", Password(),
                                      "--fault", faults[static_cast<int>(fault)], "--security", security,
-                                     "--certs", (dir_ / "certs").string()};
+                                     "--certs", (dir_ / "certs").string(),
+                                     "--hold-dir", (dir_ / "hold").string()};
     if (sizeLimit > 0) args.insert(args.end(), {"--size-limit", std::to_string(sizeLimit)});
     for (const auto& r : refused) args.insert(args.end(), {"--refuse", r});
     std::vector<char*> argv;
@@ -96,6 +98,16 @@ std::string SmtpServer::SmtpSection(int timeoutSeconds, const std::string& passw
     return "[SMTP]\r\nServer=" + Host() + "\r\nPort=" + std::to_string(port_) + "\r\nUser=" + User() +
            "\r\nPassword=" + password + "\r\nTimeout=" + std::to_string(timeoutSeconds) + "\r\n";
 }
+
+bool SmtpServer::WaitUntilHeld() const {
+    for (int tries = 0; tries < 1500; ++tries) {
+        if (std::filesystem::exists(dir_ / "hold" / "held")) return true;
+        std::this_thread::sleep_for(kPoll);
+    }
+    return false;
+}
+
+void SmtpServer::Release() const { WriteFile(dir_ / "hold" / "release", ""); }
 
 std::size_t SmtpServer::StoredCount() const {
     std::size_t n = 0;

@@ -50,6 +50,10 @@ public:
         StallAtMail,       // never answers MAIL FROM
         StallAtRcpt,       // never answers RCPT TO
         SlowFinalReply,    // answers the end of the message after 5 seconds
+        HoldAtRecipients,  // holds its reply to the first RCPT TO of each message until Release()
+        HoldAtData,        // holds its reply to the end of the data of each message until Release()
+        FailFirst,         // answers the data of the first two messages with 451
+        DownFirst,         // closes the first two connections at once, as if it were down
     };
 
     explicit SmtpServer(Fault fault = Fault::None, const std::vector<std::string>& refused = {},
@@ -70,6 +74,11 @@ public:
 
     // The verb of every command line received so far, one a line, with " tls" once encrypted.
     std::string Commands() const { return ReadFile(dir_ / "store" / "commands"); }
+
+    // With a Hold fault: waits until the server holds its reply (false after a safety limit), then
+    // lets it answer.
+    bool WaitUntilHeld() const;
+    void Release() const;
 
     // Every message received so far, in order of arrival.
     std::vector<ReceivedMessage> Messages() const;
