@@ -221,13 +221,14 @@ TEST_F(ScanCycleTest, LongNamesReachALostFolderOnAnotherFileSystem) {
     WriteSettings(Mail().string(), lost.string(), "wrong");
     WriteFile(Mail() / "buh" / name250, std::string(3 << 20, 'a'));
     WriteFile(Mail() / "buh" / name255, "new");
-    fs::permissions(Mail() / "buh" / name255, fs::perms::owner_read);
+    fs::permissions(Mail() / "buh" / name255, fs::perms::owner_read | fs::perms::set_uid);
     WriteFile(lost / "buh" / name255, "old");
     WriteFile(lost / "buh/.quorvel-copy-1", "left by a killed move");
     EXPECT_EQ(scanner_.ProcessMail(), kFailed + "buh(Error  67: Login denied (535 5.7.8 Authentication credentials invalid))");
     EXPECT_EQ(ReadFile(lost / "buh" / name250), std::string(3 << 20, 'a'));
     EXPECT_EQ(ReadFile(lost / "buh" / NumberedName(name255, 1)), "new");
-    EXPECT_EQ(fs::status(lost / "buh" / NumberedName(name255, 1)).permissions(), fs::perms::owner_read);
+    EXPECT_EQ(fs::status(lost / "buh" / NumberedName(name255, 1)).permissions(), fs::perms::owner_read)
+        << "the mode is kept, but a copy made by root is never set-user-ID";
     EXPECT_EQ(NamesIn(lost / "buh").size(), 3u) << "no temporary copy left, old or new";
     EXPECT_TRUE(fs::is_empty(Mail() / "buh"));
 }

@@ -76,7 +76,9 @@ std::string DurableCopy(int in, const std::string& name, int toFd) {
         CopyContents(in, out.Get(), name);
         const struct timespec times[2] = {info.st_atim, info.st_mtim};
         ::futimens(out.Get(), times);
-        if (::fchmod(out.Get(), info.st_mode & 07777) != 0 || ::fsync(out.Get()) != 0) {
+        // The copy is the service's own file (root's, as a rule): it keeps the permission bits, but
+        // never set-user-ID, set-group-ID or sticky, which a dropped file must not gain through us.
+        if (::fchmod(out.Get(), info.st_mode & 0777) != 0 || ::fsync(out.Get()) != 0) {
             throw SystemError("cannot write the copy of " + name);
         }
     } catch (...) {
