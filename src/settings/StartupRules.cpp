@@ -3,6 +3,8 @@
 #include <functional>
 #include <vector>
 
+#include "mail/RetrySettings.h"
+
 namespace quorvel {
 
 namespace {
@@ -11,7 +13,7 @@ namespace {
 using Rule = std::function<std::string(clsINI& Ini, const std::filesystem::path& appFolder)>;
 
 std::vector<Rule> Rules() {
-    return {};
+    return {CheckRetrySettings};
 }
 
 }  // namespace
