@@ -3,6 +3,7 @@
 #include <functional>
 #include <vector>
 
+#include "mail/RetrySettings.h"
 #include "settings/FolderRules.h"
 #include "settings/SecurityRules.h"
 
@@ -18,6 +19,7 @@ std::vector<Rule> Rules() {
         FolderOverlapRule,
         SecurityRule,
         CAFileRule,
+        CheckRetrySettings,
     };
 }
 
