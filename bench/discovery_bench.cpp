@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
         quorvel::SystemClock clock;
         quorvel::MailLog log(root, clock);
         quorvel::LeaseLockTest lockTest(clock);
-        Scanner scanner(root, log, lockTest);
+        Scanner scanner(root, log, lockTest, clock);
         scanner.SetMailPath(mail.string());
 
         RunScanner(scanner);  // warm the caches for both

@@ -19,6 +19,7 @@ VERBS = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT", "NO
 
 
 FAULTS = ["none", "refuse",  # 550 for the --refuse addresses
+          "defer",  # 451 for the --refuse addresses
           "drop",  # closes the connection once the message data has arrived
           "stall", "stall-mail", "stall-rcpt",  # never answers EHLO, MAIL FROM, RCPT TO
           "slow-final",  # answers the end of the message after 5 seconds
@@ -130,6 +131,8 @@ class Handler:
             await hold(self.args, "hold-rcpt")
         if self.args.fault == "refuse" and address.lower() in (r.lower() for r in self.args.refuse):
             return "550 5.1.1 Recipient address rejected"
+        if self.args.fault == "defer" and address.lower() in (r.lower() for r in self.args.refuse):
+            return "451 4.2.1 Mailbox busy, try again later"
         envelope.rcpt_tos.append(address)
         return "250 OK"
 

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include "base/Error.h"
+#include "mail/DeferredResult.h"
+#include "mail/FailureKind.h"
 #include "mail/FileMover.h"
 #include "mail/HeaderEncoding.h"
 #include "mail/Scanner.h"
@@ -87,13 +89,38 @@ std::string Scanner::RunCycle() {
     std::string subject = LongestFileName();
     SendOutcome sent = SendMail(address, subject);
     switch (sent.Result) {
-        case SendOutcome::Kind::Sent: return DeleteSentBatch();
+        case SendOutcome::Kind::Sent:
+            retries_.Forget(folder);
+            return DeleteSentBatch();
         case SendOutcome::Kind::LocalChange:
+            // No fault of the server's or the batch's: no retry time is counted for it.
             return kFailedPrefix + CleanHeaderText(folder) + "(" + sent.Text +
                    "; the files stay in the mail folder to be sent again)";
         case SendOutcome::Kind::Failed: break;
     }
+    std::string deferred = Deferred(sent);
+    if (!deferred.empty()) return deferred;
     return kFailedPrefix + CleanHeaderText(folder) + "(" + sent.Text + MoveBatchToLost() + ")";
+}
+
+// A send that failed for a passing reason keeps its batch in the mail folder while [SMTP] RetryFor
+// allows: "Отправка отложена до hh:mm:ss: " and the failure text. "" when the batch is to go to the
+// lost folder now (a lasting failure, no retries set, or RetryFor run out).
+std::string Scanner::Deferred(const SendOutcome& sent) {
+    const std::string& folder = batch_->Folder();
+    RetrySettings settings;
+    try {
+        settings = ReadRetrySettings(Ini());
+    } catch (const Error&) {
+        // Changed to a bad value since the start-up check: no waiting until it is mended.
+    }
+    if (ClassifyFailure(sent.Number, sent.ReplyCode) == FailureKind::Lasting) {
+        retries_.Forget(folder);
+        return "";
+    }
+    std::optional<RetryBook::Time> next = retries_.Defer(folder, clock_.Now(), settings);
+    if (!next) return "";
+    return DeferredResultText(*next, kFailedPrefix + CleanHeaderText(folder) + "(" + sent.Text + ")");
 }
 
 std::string Scanner::DeleteSentBatch() {

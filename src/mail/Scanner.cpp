@@ -47,8 +47,8 @@ std::filesystem::path HeldPath(const Batch& batch, const std::string& name) {
 
 }  // namespace
 
-Scanner::Scanner(std::filesystem::path appFolder, const MailLog& log, const LockTest& lockTest)
-    : appFolder_(std::move(appFolder)), log_(log), lockTest_(lockTest) {}
+Scanner::Scanner(std::filesystem::path appFolder, const MailLog& log, const LockTest& lockTest, const Clock& clock)
+    : appFolder_(std::move(appFolder)), log_(log), lockTest_(lockTest), clock_(clock) {}
 
 bool Scanner::IsUndeletable(int folderFd, const std::string& folder, const std::string& name) const {
     for (const Undeletable& file : undeletable_) {
@@ -68,9 +68,10 @@ std::string Scanner::FindMailFolder() {
 
     const std::size_t count = candidates.size();
     const std::size_t start = std::upper_bound(folders_.begin(), folders_.end(), lastFolder_) - folders_.begin();
+    const auto now = clock_.Now();
     for (std::size_t step = 0; step < count; ++step) {
         idx_ = (start + step) % count;
-        if (!candidates[idx_].isFolder) continue;
+        if (!candidates[idx_].isFolder || retries_.Waits(folders_[idx_], now)) continue;
         std::optional<FolderListing> folder = mail_->OpenSubfolder(folders_[idx_]);
         if (!folder) continue;
         // Stops at the first file to send, so that an empty recipient folder costs one short read.

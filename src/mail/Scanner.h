@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "base/Clock.h"
 #include "log/MailLog.h"
 #include "mail/Batch.h"
 #include "mail/FolderListing.h"
 #include "mail/LockTest.h"
+#include "mail/RetryBook.h"
 #include "mail/SendMail.h"
 #include "settings/clsINI.h"
 
@@ -25,10 +27,11 @@ namespace quorvel {
 // (links, FIFOs, sockets, devices) are never seen; deeper folders are ignored. Both listings are in
 // byte order of the names, so the order is the same on every file system and in every run. The
 // search for a folder starts after the one served or tried last and wraps around, so that no
-// folder (locked, failing, refilled without end) holds back the others.
+// folder (locked, failing, refilled without end) holds back the others. A folder whose send failed
+// for a passing reason waits for its next try (see RetryBook) while the others are served.
 class Scanner {
 public:
-    Scanner(std::filesystem::path appFolder, const MailLog& log, const LockTest& lockTest);
+    Scanner(std::filesystem::path appFolder, const MailLog& log, const LockTest& lockTest, const Clock& clock);
 
     const std::filesystem::path& AppFolder() const { return appFolder_; }
     const MailLog& Log() const { return log_; }
@@ -50,9 +53,11 @@ public:
     const std::string& LastFolder() const { return lastFolder_; }
     // The last recipient folder whose batch was held back by a locked file ("" when none since).
     const std::string& HeldByLock() const { return heldByLock_; }
+    // The folders that wait for another try of a send that failed for a passing reason.
+    const RetryBook& Retries() const { return retries_; }
 
     // The first candidate holding a file, in name order after LastFolder() and then from the
-    // start, or "" when none does. Sets Folders(), Idx() and LastFolder(). Throws Error when the
+    // start, leaving out folders that wait for a retry, or "" when none does. Sets Folders(), Idx() and LastFolder(). Throws Error when the
     // mail folder or a recipient folder cannot be listed.
     std::string FindMailFolder();
 
@@ -68,7 +73,8 @@ public:
 
     // One scan cycle: the next recipient folder holding files, its batch sent as one message, then
     // deleted (sent) or moved to <LostFolder>/<folder>/ (failed). A batch whose send was stopped
-    // by a change in the mail folder stays for a later cycle. Returns "" when nothing was sent, "ok"
+    // by a change in the mail folder stays for a later cycle; so does one whose send failed for a
+    // passing reason while [SMTP] RetryFor allows (the result then starts with "Отправка отложена до"). Returns "" when nothing was sent, "ok"
     // after a send whose files are all deleted, otherwise a text that names the failure and every
     // file that was not deleted or moved, with the reason. Throws Error when the mail folder
     // cannot be listed.
@@ -91,6 +97,7 @@ private:
     };
 
     std::string RunCycle();
+    std::string Deferred(const SendOutcome& sent);
     bool IsUndeletable(int folderFd, const std::string& folder, const std::string& name) const;
     std::string DeleteSentBatch();
     std::string MoveBatchToLost();
@@ -99,6 +106,7 @@ private:
     std::filesystem::path appFolder_;
     const MailLog& log_;
     const LockTest& lockTest_;
+    const Clock& clock_;
     clsINI ini_;
     std::string mailPath_;
     std::optional<FolderListing> mail_;
@@ -108,6 +116,7 @@ private:
     std::string lastFolder_;
     std::string heldByLock_;
     std::vector<Undeletable> undeletable_;
+    RetryBook retries_;
 };
 
 }  // namespace quorvel

@@ -15,7 +15,7 @@ ScannerWork::ScannerWork(std::filesystem::path appFolder, const Clock& clock, Se
                else control.LogEvent(EventType::Error, kErrorEventId, text);
            }),
       lockTest_(clock),
-      scanner_(std::move(appFolder), log_, lockTest_) {}
+      scanner_(std::move(appFolder), log_, lockTest_, clock) {}
 
 // Once the settings hold, the copies that a killed move left in the lost folder are removed.
 std::string ScannerWork::CheckSettings() {
@@ -34,6 +34,10 @@ std::string ScannerWork::ProcessMail() {
     if (!status_.MissingMailFolder.empty()) return "";
     std::string result = scanner_.ProcessMail();
     status_.LockedFolder = scanner_.HeldByLock();
+    status_.Retries.clear();
+    for (const auto& [folder, until] : scanner_.Retries().Waiting()) {
+        status_.Retries.push_back({folder, LocalTimestamp(until)});
+    }
     if (!result.empty()) {
         status_.LastSendTime = LocalTimestamp(clock_.Now());
         status_.LastResult = result;

@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "base/NumericText.h"
+#include "mail/DeferredResult.h"
 #include "service/ServiceTexts.h"
 #include "service/StatusLine.h"
 #include "service/TrappedError.h"
@@ -239,7 +240,11 @@ void frmService::ReportResult(const std::string& result) {
     } catch (...) {
         LogError(TrappedErrorText());
     }
-    if (result != "ok") LogError(result);
+    if (IsDeferredResult(result)) {
+        LogInformation(result);
+    } else if (result != "ok") {
+        LogError(result);
+    }
 }
 
 void frmService::LogError(const std::string& text) {

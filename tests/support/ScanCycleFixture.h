@@ -35,7 +35,7 @@ protected:
         : log_(app_.Path(), clock_, [this](bool working, const std::string& text) {
               watched.push_back((working ? "working: " : "failing: ") + text);
           }),
-          scanner_(app_.Path(), log_, lockTest_) {}
+          scanner_(app_.Path(), log_, lockTest_, clock_) {}
 
     // Writes options.ini for `server`; the folder "buh" is an alias of buh@example.com.
     void WriteSettings(const std::string& mailFolder, const std::string& lostFolder, const std::string& password,

@@ -52,6 +52,7 @@ public:
         SlowFinalReply,    // answers the end of the message after 5 seconds
         HoldAtRecipients,  // holds its reply to the first RCPT TO of each message until Release()
         HoldAtData,        // holds its reply to the end of the data of each message until Release()
+        DeferRecipients,   // the addresses in `refused` get 451 at RCPT TO
         FailFirst,         // answers the data of the first two messages with 451
         DownFirst,         // closes the first two connections at once, as if it were down
     };
