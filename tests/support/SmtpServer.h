@@ -49,7 +49,8 @@ public:
         Stall,             // greets, then never answers
         StallAtMail,       // never answers MAIL FROM
         StallAtRcpt,       // never answers RCPT TO
-        SlowFinalReply,    // answers the end of the message after 5 seconds
+        StallInData,       // stops reading once the message data begins
+        SlowFinalReply,    // answers the end of the message after 5 seconds, never answers QUIT
     };
 
     explicit SmtpServer(Fault fault = Fault::None, const std::vector<std::string>& refused = {},
