@@ -177,18 +177,20 @@ TEST_F(SendMailTest, RefusalsSayWhyAndSendNothingTheyShouldNot) {
 }
 
 // Timeout bounds every reply but the last, which may take longer (5 s here). A correctness bound,
-// not a speed goal: the goodbye after a timeout must not wait a second Timeout.
+// not a speed goal: the goodbye, after a timeout or not, must not wait a second Timeout.
 TEST_F(SendMailTest, AStalledServerEndsTheSendWithinTheTimeoutAndASecondButTheFinalReplyMayTakeLonger) {
     Drop("a.txt", "abc");
+    Drop("big.bin", std::string(16 << 20, 'x'));  // more than the socket buffers take
     using enum SmtpServer::Fault;
     for (auto [fault, result] : std::vector<std::pair<SmtpServer::Fault, std::string>>{
-             {Stall, "Error  28: "}, {StallAtMail, "Error  28: "}, {StallAtRcpt, "Error  28: "}, {SlowFinalReply, "ok"}}) {
+             {Stall, "Error  28: "}, {StallAtMail, "Error  28: "}, {StallAtRcpt, "Error  28: "}, {StallInData, "Error  28: "},
+             {SlowFinalReply, "ok"}}) {
         SmtpServer server(fault);
         Configure(server);  // Timeout=2
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(Send("buh@example.com", {"a.txt"}).rfind(result, 0), 0u);
+        EXPECT_EQ(Send("buh@example.com", {fault == StallInData ? "big.bin" : "a.txt"}).rfind(result, 0), 0u);
         const auto took = std::chrono::steady_clock::now() - start;
-        EXPECT_TRUE(fault == SlowFinalReply || took < std::chrono::milliseconds(3500)) << took.count();
+        EXPECT_LT(took, std::chrono::milliseconds(fault == SlowFinalReply ? 8500 : 3500)) << took.count();
         EXPECT_EQ(server.Messages().size(), fault == SlowFinalReply ? 1u : 0u);
     }
 }
@@ -229,7 +231,6 @@ TEST(SendMailText, LongestNameErrorNumbersAndHeaderEdges) {
     for (std::string line; std::getline(from, line);) EXPECT_LE(line.size(), 77u) << line;  // 76 and the CR
     EXPECT_EQ(LongestFileName({}), "");
     EXPECT_EQ(LongestFileName({"ab.pdf", "cd.txt", "e.doc"}), "ab.pdf");
-    EXPECT_EQ(LongestFileName({"a", "bb", "cc"}), "bb");
     EXPECT_EQ(LongestFileName({"абвгдеж.txt", "abcdefghijklm.txt"}), "abcdefghijklm.txt") << "characters, not bytes";
     EXPECT_EQ(SendErrorText(67, "Login denied"), "Error  67: Login denied");
     EXPECT_EQ(SendErrorText(0, "x"), "Error  0: x");

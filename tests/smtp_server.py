@@ -21,8 +21,8 @@ VERBS = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT", "NO
 FAULTS = ["none", "refuse",  # 550 for the --refuse addresses
           "defer",  # 451 for the --refuse addresses
           "drop",  # closes the connection once the message data has arrived
-          "stall", "stall-mail", "stall-rcpt",  # never answers EHLO, MAIL FROM, RCPT TO
-          "slow-final",  # answers the end of the message after 5 seconds
+          "stall", "stall-mail", "stall-rcpt", "stall-data",  # never answers EHLO, MAIL FROM, RCPT TO; stops reading data
+          "slow-final",  # answers the end of the message after 5 seconds, never answers QUIT
           "hold-rcpt", "hold-data",  # hold the reply to the first RCPT TO, or to the data, until released
           "fail-first",  # answers the data of the first --fail-count messages with --fail-reply
           "down-first"]  # closes the first --fail-count connections at once, as if it were down
@@ -136,6 +136,10 @@ class Handler:
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
+    async def handle_QUIT(self, server, session, envelope):
+        await self.stall("slow-final")
+        return "221 Bye"
+
     async def handle_DATA(self, server, session, envelope):
         if self.args.fault == "drop":
             server.transport.abort()
@@ -159,7 +163,7 @@ class Handler:
 
 class LoggedSMTP(SMTP):
     """Writes the verb of every command line (not the message data) to `transcript` as it arrives."""
-    transcript = None
+    transcript, in_data = None, False
     drops = 0
 
     def connection_made(self, transport):
@@ -171,8 +175,10 @@ class LoggedSMTP(SMTP):
         read = self._reader.readuntil
         if self.transcript and not hasattr(read, "logged"):
             async def readuntil(*separator):  # the command loop reads with none, the data with b"\r\n"
+                if separator and self.in_data: await self.event_handler.stall("stall-data")
                 line = await read(*separator)
                 verb = line.split(b" ")[0].strip().upper().decode("ascii", "replace")
+                self.in_data = self.in_data or (verb == "DATA" and not separator)
                 if verb in VERBS and not separator:
                     tls = " tls" if self.transport.get_extra_info("ssl_object") else ""
                     with open(self.transcript, "a") as f:

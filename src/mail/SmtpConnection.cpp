@@ -11,8 +11,11 @@ namespace {
 
 // A server's reply line is kept to this many bytes in a failure text.
 constexpr std::size_t kReplyLimit = 200;
-// The goodbye waits this long (seconds) for the server's answer to QUIT.
-constexpr long kGoodbyeWait = 1;
+// The goodbye waits about this long for the server's answer to QUIT.
+constexpr std::chrono::seconds kGoodbyeWait{1};
+// How long the reply to the end of the message is waited for (seconds): a server may take a
+// while to queue a large message, and giving up early would report a delivered message as lost.
+constexpr long kFinalReplyWait = 10 * 60;
 
 std::size_t Discard(char*, std::size_t size, std::size_t count, void*) { return size * count; }
 
@@ -41,23 +44,43 @@ void CheckCurl(CURLcode code, const std::string& detail) {
 }
 
 // Keeps the last line of every reply up to the goodbye; nothing the client sends is kept, so the
-// credentials never reach a failure text. The goodbye's reply must not replace the reply that
-// explains a failure, and it is not waited for long: a QUIT within the transfer follows a failure
-// (a transfer that went well leaves the connection open until the handle goes), and the server
-// may just have stopped answering, so the connection is shut at once; any other QUIT waits a
-// second at most.
-int SmtpDiagnostics::Debug(CURL* curl, curl_infotype type, char* data, std::size_t size, void* arg) {
+// credentials never reach a failure text. Every reply line and command counts as movement for the
+// stall watch. The goodbye's reply must not replace the reply that explains a failure, and it is
+// not waited for long: after a failure the server may just have stopped answering, so the
+// connection is shut at once (a system call, as libcurl must not be called from here); after a
+// success the stall watch gives the answer to QUIT about a second.
+int SmtpDiagnostics::Debug(CURL*, curl_infotype type, char* data, std::size_t size, void* arg) {
     auto* self = static_cast<SmtpDiagnostics*>(arg);
     std::string_view line(data, size);
+    if (type == CURLINFO_HEADER_OUT || type == CURLINFO_HEADER_IN) self->moved_ = std::chrono::steady_clock::now();
     if (type == CURLINFO_HEADER_OUT && line.starts_with("QUIT")) {
         self->goodbye_ = true;
-        curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, kGoodbyeWait);
-        if (self->performing_ && self->socket_ != CURL_SOCKET_BAD) ::shutdown(self->socket_, SHUT_RDWR);
+        const bool failed = !self->stall_.empty() || self->errors_[0] != '\0';
+        if (failed && self->performing_ && self->socket_ != CURL_SOCKET_BAD) ::shutdown(self->socket_, SHUT_RDWR);
     }
     if (type != CURLINFO_HEADER_IN || self->goodbye_) return 0;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     self->lastReply_ = Shortened(CleanHeaderText(line), kReplyLimit);
     return 0;
+}
+
+// libcurl's own reply timer is set to the longest wait, for the reply to the end of the message;
+// this watch bounds everything else. It stops the transfer when neither a reply line, a command nor
+// message data has moved for Timeout while the message is not yet wholly uploaded, and ends the
+// goodbye after about a second.
+int SmtpDiagnostics::Watch(void* arg, curl_off_t, curl_off_t, curl_off_t uploadTotal, curl_off_t uploaded) {
+    auto* self = static_cast<SmtpDiagnostics*>(arg);
+    const Moment now = std::chrono::steady_clock::now();
+    if (uploaded != self->uploaded_) {
+        self->uploaded_ = uploaded;
+        self->moved_ = now;
+    }
+    const auto still = now - self->moved_;
+    if (self->goodbye_) return still >= kGoodbyeWait ? 1 : 0;
+    if ((uploadTotal > 0 && uploaded >= uploadTotal) || still < self->stallLimit_) return 0;
+    const std::string limit = std::to_string(self->stallLimit_.count()) + " seconds";
+    self->stall_ = uploaded > 0 ? "the server took no data for " + limit : "no reply from the server in " + limit;
+    return 1;
 }
 
 int SmtpDiagnostics::KeepSocket(void* arg, curl_socket_t socket, curlsocktype) {
@@ -78,6 +101,7 @@ long SmtpDiagnostics::Refusal(CURL* curl) const {
 }
 
 void SmtpDiagnostics::Fail(CURL* curl, CURLcode code) const {
+    if (!stall_.empty()) throw SmtpFailure(CURLE_OPERATION_TIMEDOUT, 0, curl_easy_strerror(CURLE_OPERATION_TIMEDOUT) + (": " + stall_));
     const long reply = Refusal(curl);
     std::string text = errors_[0] != '\0' ? std::string(errors_) : std::string(curl_easy_strerror(code));
     const std::string number = std::to_string(reply);
@@ -105,16 +129,20 @@ void ApplyTransport(CURL* curl, const SmtpSettings& smtp, SmtpDiagnostics& diagn
     SetCurl(curl, CURLOPT_USERNAME, smtp.User.c_str());
     SetCurl(curl, CURLOPT_PASSWORD, smtp.Password.c_str());
     SetCurl(curl, CURLOPT_CONNECTTIMEOUT, smtp.Timeout);
-    SetCurl(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, smtp.Timeout);
-    // Less than one byte a second for Timeout seconds: the server has stopped taking data.
-    SetCurl(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    SetCurl(curl, CURLOPT_LOW_SPEED_TIME, smtp.Timeout);
+    SetCurl(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, kFinalReplyWait);
+    diagnostics.stallLimit_ = std::chrono::seconds(smtp.Timeout);
+    SetCurl(curl, CURLOPT_XFERINFOFUNCTION, &SmtpDiagnostics::Watch);
+    SetCurl(curl, CURLOPT_XFERINFODATA, &diagnostics);
+    SetCurl(curl, CURLOPT_NOPROGRESS, 0L);
+    // The goodbye then happens within the transfer, where the callbacks above can bound it.
+    SetCurl(curl, CURLOPT_FORBID_REUSE, 1L);
     SetCurl(curl, CURLOPT_NOSIGNAL, 1L);
     SetCurl(curl, CURLOPT_WRITEFUNCTION, &Discard);
 }
 
 void PerformSmtp(CURL* curl, SmtpDiagnostics& diagnostics) {
     diagnostics.performing_ = true;
+    diagnostics.moved_ = std::chrono::steady_clock::now();
     const CURLcode code = curl_easy_perform(curl);
     diagnostics.performing_ = false;
     if (code != CURLE_OK) diagnostics.Fail(curl, code);

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -24,7 +25,9 @@ void SetCurl(CURL* curl, CURLoption option, Value value) {
 }
 
 // What libcurl and the server said during one transfer, for the text of a failure: libcurl's
-// error buffer and the server's last reply line. It must outlive the transfer of its handle.
+// error buffer and the server's last reply line. It also watches the transfer for stalls and
+// bounds the goodbye, from libcurl's callbacks, which only observe and at most ask libcurl to stop.
+// It must outlive the transfer of its handle.
 class SmtpDiagnostics {
 public:
     SmtpDiagnostics() = default;
@@ -38,7 +41,9 @@ public:
 private:
     friend void ApplyTransport(CURL*, const SmtpSettings&, SmtpDiagnostics&);
     friend void PerformSmtp(CURL*, SmtpDiagnostics&);
+    using Moment = std::chrono::steady_clock::time_point;
     static int Debug(CURL* curl, curl_infotype type, char* data, std::size_t size, void* arg);
+    static int Watch(void* arg, curl_off_t, curl_off_t, curl_off_t uploadTotal, curl_off_t uploaded);
     static int KeepSocket(void* arg, curl_socket_t socket, curlsocktype purpose);
     long Refusal(CURL* curl) const;
 
@@ -47,12 +52,18 @@ private:
     bool goodbye_ = false;
     bool performing_ = false;
     curl_socket_t socket_ = CURL_SOCKET_BAD;
+    std::chrono::seconds stallLimit_{0};
+    Moment moved_;             // the last reply line, command or upload progress
+    curl_off_t uploaded_ = 0;
+    std::string stall_;        // why the stall watch stopped the transfer, empty while it has not
 };
 
 // Sets everything about reaching and entering the server on `curl`: the URL, the protection
 // (STARTTLS required before AUTH, or TLS from the first byte) with the certificate and host name
 // always verified against CAFile or the system's store, the user name and password, and Timeout
-// for the connection, every reply and every stall.
+// for the connection, every reply and every stall until a message is wholly uploaded; the reply to
+// the end of the message is waited for up to 10 minutes. The connection is closed, with a goodbye
+// of about a second at most, before the transfer ends.
 void ApplyTransport(CURL* curl, const SmtpSettings& smtp, SmtpDiagnostics& diagnostics);
 
 // Runs the transfer set up on `curl`; throws SmtpFailure when it fails.

@@ -17,9 +17,6 @@ namespace {
 
 // libcurl sends the message in pieces of this size; bigger pieces cost memory, smaller ones speed.
 constexpr long kUploadBuffer = 256 * 1024;
-// How long the reply to the end of the message is waited for (seconds): a server may take a
-// while to queue a large message, and giving up early would report a delivered message as lost.
-constexpr long kFinalReplyWait = 10 * 60;
 
 struct MimeFree { void operator()(curl_mime* m) const { curl_mime_free(m); } };
 struct ListFree { void operator()(curl_slist* l) const { curl_slist_free_all(l); } };
@@ -140,16 +137,6 @@ AttachmentSource* AddAttachment(curl_mime* mime, const MailAttachment& attachmen
     return owned;
 }
 
-// Once the whole message is on the wire, only the server's final reply is left: it gets the
-// long wait, and the stall limit (no data moves while the server queues) no longer applies.
-int WaitLongerForTheFinalReply(void* curl, curl_off_t, curl_off_t, curl_off_t ultotal, curl_off_t ulnow) {
-    if (ultotal > 0 && ulnow >= ultotal) {
-        curl_easy_setopt(static_cast<CURL*>(curl), CURLOPT_SERVER_RESPONSE_TIMEOUT, kFinalReplyWait);
-        curl_easy_setopt(static_cast<CURL*>(curl), CURLOPT_LOW_SPEED_TIME, 0L);
-    }
-    return 0;
-}
-
 }  // namespace
 
 void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp) {
@@ -165,9 +152,6 @@ void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp) {
     SmtpDiagnostics diagnostics;
     ApplyTransport(curl.get(), smtp, diagnostics);
     SetCurl(curl.get(), CURLOPT_UPLOAD_BUFFERSIZE, kUploadBuffer);
-    SetCurl(curl.get(), CURLOPT_XFERINFOFUNCTION, &WaitLongerForTheFinalReply);
-    SetCurl(curl.get(), CURLOPT_XFERINFODATA, static_cast<void*>(curl.get()));
-    SetCurl(curl.get(), CURLOPT_NOPROGRESS, 0L);
     SetCurl(curl.get(), CURLOPT_MAIL_FROM, mailFrom.c_str());
     SetCurl(curl.get(), CURLOPT_MAIL_RCPT, recipients.get());
     SetCurl(curl.get(), CURLOPT_HTTPHEADER, headers.get());

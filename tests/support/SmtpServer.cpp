@@ -56,7 +56,7 @@ std::size_t ReceivedMessage::HeaderCount(std::string_view name) const {
 
 SmtpServer::SmtpServer(Fault fault, const std::vector<std::string>& refused, const std::string& security,
                        long sizeLimit) {
-    const char* faults[] = {"none", "refuse", "drop", "stall", "stall-mail", "stall-rcpt", "slow-final",
+    const char* faults[] = {"none", "refuse", "drop", "stall", "stall-mail", "stall-rcpt", "stall-data", "slow-final",
                             "hold-rcpt", "hold-data", "defer", "fail-first", "down-first"};
     const std::string portFile = (dir_ / "port").string();
     std::vector<std::string> args = {"/usr/bin/python3", std::string(QUORVEL_TESTS_DIR) + "/smtp_server.py",

@@ -49,7 +49,8 @@ public:
         Stall,             // greets, then never answers
         StallAtMail,       // never answers MAIL FROM
         StallAtRcpt,       // never answers RCPT TO
-        SlowFinalReply,    // answers the end of the message after 5 seconds
+        StallInData,       // stops reading once the message data begins
+        SlowFinalReply,    // answers the end of the message after 5 seconds, never answers QUIT
         HoldAtRecipients,  // holds its reply to the first RCPT TO of each message until Release()
         HoldAtData,        // holds its reply to the end of the data of each message until Release()
         DeferRecipients,   // the addresses in `refused` get 451 at RCPT TO
