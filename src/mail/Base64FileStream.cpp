@@ -14,45 +14,10 @@ namespace quorvel {
 
 namespace {
 
-constexpr std::size_t kLineLength = 76;
 // A whole number of 3-byte groups, so that only the last piece of a file ends in padding.
 constexpr std::size_t kPieceSize = 3 * 64 * 1024;
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-void PutChar(char c, std::size_t& lineLength, std::string& out) {
-    if (lineLength == kLineLength) {
-        out += "\r\n";
-        lineLength = 0;
-    }
-    out += c;
-    ++lineLength;
-}
 
 }  // namespace
-
-std::uint64_t Base64LinesSize(std::uint64_t bytes) {
-    const std::uint64_t characters = (bytes + 2) / 3 * 4;
-    const std::uint64_t lines = (characters + kLineLength - 1) / kLineLength;
-    return characters + (lines > 0 ? 2 * (lines - 1) : 0);
-}
-
-void AppendBase64Lines(const unsigned char* data, std::size_t size, std::size_t& lineLength, std::string& out) {
-    out.reserve(out.size() + size / 3 * 4 + size / 57 * 2 + 8);
-    std::size_t i = 0;
-    for (; i + 3 <= size; i += 3) {
-        const unsigned group = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
-        PutChar(kAlphabet[(group >> 18) & 63], lineLength, out);
-        PutChar(kAlphabet[(group >> 12) & 63], lineLength, out);
-        PutChar(kAlphabet[(group >> 6) & 63], lineLength, out);
-        PutChar(kAlphabet[group & 63], lineLength, out);
-    }
-    if (i == size) return;
-    const unsigned group = (data[i] << 16) | (i + 1 < size ? data[i + 1] << 8 : 0);
-    PutChar(kAlphabet[(group >> 18) & 63], lineLength, out);
-    PutChar(kAlphabet[(group >> 12) & 63], lineLength, out);
-    PutChar(i + 1 < size ? kAlphabet[(group >> 6) & 63] : '=', lineLength, out);
-    PutChar('=', lineLength, out);
-}
 
 Base64FileStream::Base64FileStream(int folderFd, BatchFile& file) : folderFd_(folderFd), file_(file) {
     struct stat info {};

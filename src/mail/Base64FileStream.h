@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Base64.h"
 #include "base/FileDescriptor.h"
 #include "mail/Batch.h"
 
@@ -47,13 +48,5 @@ private:
     std::size_t lineLength_ = 0;
     bool end_ = false;
 };
-
-// The length of `bytes` bytes as the stream writes them: 4 characters per started group of 3,
-// CR LF between lines of 76.
-std::uint64_t Base64LinesSize(std::uint64_t bytes);
-
-// `data` as base64, in lines of at most 76 characters separated by CR LF; `lineLength` carries
-// the length of the current line from one call to the next.
-void AppendBase64Lines(const unsigned char* data, std::size_t size, std::size_t& lineLength, std::string& out);
 
 }  // namespace quorvel

@@ -13,6 +13,7 @@
 
 #include "base/Error.h"
 #include "base/FileDescriptor.h"
+#include "base/Utf8Text.h"
 
 namespace quorvel {
 
@@ -22,13 +23,6 @@ constexpr unsigned kMaxNumberedNames = 100000;
 constexpr std::size_t kMaxName = 255;
 // Temporary copies are hidden, short whatever the file's name, and recognisable as the service's.
 constexpr std::string_view kCopyPrefix = ".quorvel-copy-";
-
-// `text` cut to at most `size` bytes, never inside a UTF-8 character.
-std::string CutWhole(const std::string& text, std::size_t size) {
-    if (text.size() <= size) return text;
-    while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) --size;
-    return text.substr(0, size);
-}
 
 // Gives the entry `from` of `fromFd` the first free numbered form of `name` inside `toFd`, never
 // replacing a file. 0 with `target` set, or the errno that stopped it.
@@ -121,8 +115,8 @@ std::string NumberedName(const std::string& name, unsigned n) {
     std::string stem = name.substr(0, dot), extension = name.substr(dot);
     if (stem.size() + number.size() + extension.size() > kMaxName) {
         const std::size_t room = kMaxName - number.size();
-        if (extension.size() > room / 2) extension = CutWhole(extension, room - std::min(stem.size(), room / 2));
-        stem = CutWhole(stem, room - extension.size());
+        if (extension.size() > room / 2) extension = std::string(CutAtCharacter(extension, room - std::min(stem.size(), room / 2)));
+        stem = std::string(CutAtCharacter(stem, room - extension.size()));
     }
     return stem + number + extension;
 }

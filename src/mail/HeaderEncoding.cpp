@@ -2,7 +2,8 @@
 
 #include <vector>
 
-#include "base/TextCodec.h"
+#include "base/Base64.h"
+#include "base/Utf8Text.h"
 
 namespace quorvel {
 namespace {
@@ -14,29 +15,6 @@ constexpr std::string_view kWordEnd = "?=";
 // Continuations of an RFC 2231 parameter carry at most this many characters of encoded text.
 constexpr std::size_t kContinuationLimit = 60;
 
-std::string Base64(std::string_view bytes) {
-    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        unsigned n = static_cast<unsigned char>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 2]);
-        out += kDigits[(n >> 18) & 63];
-        out += kDigits[(n >> 12) & 63];
-        out += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
-    }
-    return out;
-}
-
-// The length of the UTF-8 character that starts with `lead` (clean text: always 1 to 4).
-std::size_t CharLength(unsigned char lead) {
-    if (lead < 0x80) return 1;
-    if (lead < 0xE0) return 2;
-    if (lead < 0xF0) return 3;
-    return 4;
-}
-
 // Splits clean UTF-8 text into pieces of whole characters; `cost` gives what a character adds to
 // a piece, `limit(i)` the most that piece number i may hold.
 template <typename Cost, typename Limit>
@@ -44,7 +22,7 @@ std::vector<std::string_view> SplitWholeCharacters(std::string_view text, Cost c
     std::vector<std::string_view> pieces;
     std::size_t start = 0, pos = 0, used = 0;
     while (pos < text.size()) {
-        std::size_t len = std::min(CharLength(static_cast<unsigned char>(text[pos])), text.size() - pos);
+        std::size_t len = std::min(Utf8CharLength(static_cast<unsigned char>(text[pos])), text.size() - pos);
         const std::size_t add = cost(text.substr(pos, len));
         if (pos > start && used + add > limit(pieces.size())) {
             pieces.push_back(text.substr(start, pos - start));
@@ -83,23 +61,6 @@ bool NeedsNoQuoting(std::string_view name) {
 }
 
 }  // namespace
-
-std::string CleanHeaderText(std::string_view text) {
-    const std::string utf8 = TextCodec("UTF-8").ToUtf8(text);
-    std::string out;
-    out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        const bool c1 = c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0;
-        if (c < 0x20 || c == 0x7F || c1) {
-            out += '_';
-            if (c1) ++i;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
 
 bool IsPlainHeaderText(std::string_view text) {
     for (unsigned char c : text) {

@@ -4,12 +4,9 @@
 #include <string>
 #include <string_view>
 
-namespace quorvel {
+#include "base/Utf8Text.h"  // CleanHeaderText: what may stand in a header
 
-// Text that may go into a header or the body of a message: valid UTF-8 (a byte that is not part
-// of a valid sequence becomes U+FFFD) with every control character (C0, DEL, C1) replaced by "_",
-// so that no name from the file system can end a line or start another header.
-std::string CleanHeaderText(std::string_view text);
+namespace quorvel {
 
 // True when `text` can stand in a header as it is: printable ASCII only, and no "=?" that a
 // reader could take for the start of an encoded word.

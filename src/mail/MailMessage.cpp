@@ -4,7 +4,7 @@
 #include <ctime>
 #include <random>
 
-#include "mail/HeaderEncoding.h"
+#include "base/Utf8Text.h"
 
 namespace quorvel {
 

@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "base/Error.h"
+#include "base/Utf8Text.h"
 #include "base/WholeNumber.h"
-#include "mail/HeaderEncoding.h"
 
 namespace quorvel {
 

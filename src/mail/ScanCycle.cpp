@@ -9,10 +9,10 @@
 #include <unistd.h>
 
 #include "base/Error.h"
+#include "base/Utf8Text.h"
 #include "mail/DeferredResult.h"
 #include "mail/FailureKind.h"
 #include "mail/FileMover.h"
-#include "mail/HeaderEncoding.h"
 #include "mail/Scanner.h"
 #include "settings/FolderRules.h"
 #include "settings/GetAddress.h"

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "base/Error.h"
-#include "mail/HeaderEncoding.h"
+#include "base/Utf8Text.h"
 
 namespace quorvel {
 

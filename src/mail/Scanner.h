@@ -49,15 +49,14 @@ public:
     std::size_t FileCount() const { return batch_ ? batch_->Files().size() : 0; }
     // Position of the chosen folder in Folders(); Folders().size() when none was chosen.
     std::size_t Idx() const { return idx_; }
-    // The recipient folder served or tried last: the next search starts after it.
-    const std::string& LastFolder() const { return lastFolder_; }
     // The last recipient folder whose batch was held back by a locked file ("" when none since).
     const std::string& HeldByLock() const { return heldByLock_; }
     // The folders that wait for another try of a send that failed for a passing reason.
     const RetryBook& Retries() const { return retries_; }
 
-    // The first candidate holding a file, in name order after LastFolder() and then from the
-    // start, leaving out folders that wait for a retry, or "" when none does. Sets Folders(), Idx() and LastFolder(). Throws Error when the
+    // The first candidate holding a file, in name order after the folder served or tried last and
+    // then from the start, leaving out folders that wait for a retry, or "" when none does. Sets
+    // Folders(), Idx() and the folder the next search starts after. Throws Error when the
     // mail folder or a recipient folder cannot be listed.
     std::string FindMailFolder();
 

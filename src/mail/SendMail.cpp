@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
-#include <new>
 #include <optional>
 
+#include "base/CurrentError.h"
 #include "base/Error.h"
+#include "base/Utf8Text.h"
 #include "mail/AddressList.h"
-#include "mail/HeaderEncoding.h"
 #include "mail/LocalChange.h"
 #include "mail/MailMessage.h"
 #include "mail/MimeTypes.h"
@@ -37,12 +37,6 @@ void Send(const std::string& address, const std::string& subject, Batch& batch, 
     message.Attachments = Attachments(batch);
     message.Body = MessageBody(batch.Names(), Ini.ReadINI("Signature", "Main"));
     SendOverSmtp(message, ReadSmtpSettings(Ini));
-}
-
-// Length in characters, not bytes: a Cyrillic name is as long as it looks.
-std::size_t CharacterCount(const std::string& text) {
-    return static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 }  // namespace
@@ -76,12 +70,9 @@ SendOutcome SendMail(const std::string& address, const std::string& subject, Bat
         return {Kind::LocalChange, SendErrorText(e.Number(), e.what())};
     } catch (const SmtpFailure& e) {
         return {Kind::Failed, SendErrorText(e.Number(), e.what()), e.Number(), e.ReplyCode()};
-    } catch (const Error& e) {
+    } catch (...) {
+        const Error e = CurrentError();
         return {Kind::Failed, SendErrorText(e.Number(), e.what()), e.Number()};
-    } catch (const std::bad_alloc&) {
-        return {Kind::Failed, SendErrorText(ENOMEM, "out of memory")};
-    } catch (const std::exception& e) {
-        return {Kind::Failed, SendErrorText(0, e.what())};
     }
 }
 

@@ -3,7 +3,7 @@
 #include <sys/socket.h>
 
 #include "base/Error.h"
-#include "mail/HeaderEncoding.h"
+#include "base/Utf8Text.h"
 #include "mail/SmtpFailure.h"
 
 namespace quorvel {
@@ -18,14 +18,6 @@ constexpr std::chrono::seconds kGoodbyeWait{1};
 constexpr long kFinalReplyWait = 10 * 60;
 
 std::size_t Discard(char*, std::size_t size, std::size_t count, void*) { return size * count; }
-
-// The first `limit` bytes of clean text, never cut inside a character.
-std::string Shortened(std::string text, std::size_t limit) {
-    if (text.size() <= limit) return text;
-    while (limit > 0 && (static_cast<unsigned char>(text[limit]) & 0xC0) == 0x80) --limit;
-    text.resize(limit);
-    return text;
-}
 
 long CurlProtocolSecurity(SmtpSecurity security) {
     return security == SmtpSecurity::None ? CURLUSESSL_NONE : CURLUSESSL_ALL;
@@ -60,7 +52,7 @@ int SmtpDiagnostics::Debug(CURL*, curl_infotype type, char* data, std::size_t si
     }
     if (type != CURLINFO_HEADER_IN || self->goodbye_) return 0;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-    self->lastReply_ = Shortened(CleanHeaderText(line), kReplyLimit);
+    self->lastReply_ = std::string(CutAtCharacter(CleanHeaderText(line), kReplyLimit));
     return 0;
 }
 

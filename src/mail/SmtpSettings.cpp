@@ -1,10 +1,12 @@
 #include "mail/SmtpSettings.h"
 
 #include <cerrno>
+#include <optional>
 
 #include "base/Error.h"
 #include "base/TextRules.h"
-#include "mail/HeaderEncoding.h"
+#include "base/WholeNumber.h"
+#include "base/Utf8Text.h"
 
 namespace quorvel {
 namespace {
@@ -12,20 +14,11 @@ namespace {
 constexpr long kMaxPort = 65535;
 constexpr long kMaxTimeout = 86400;
 
-// A whole decimal number from 1 to `max`, blanks around it allowed.
-long WholeNumber(const std::string& text, long max, const std::string& what) {
-    const std::string_view digits = TrimBlanks(text);
-    long value = 0;
-    bool ok = !digits.empty() && digits.size() <= 9;
-    for (char c : digits) {
-        ok = ok && c >= '0' && c <= '9';
-        if (ok) value = value * 10 + (c - '0');
-    }
-    if (!ok || value < 1 || value > max) {
-        throw Error(EINVAL, what + " is not a whole number from 1 to " + std::to_string(max) + ": \"" +
-                                CleanHeaderText(text) + "\"");
-    }
-    return value;
+// A whole decimal number from 1 to `max`, blanks around it allowed; Error naming the key otherwise.
+long WholeNumberFrom1(const std::string& text, long max, const std::string& what) {
+    if (std::optional<long> value = WholeNumber(text, 1, max)) return *value;
+    throw Error(EINVAL, what + " is not a whole number from 1 to " + std::to_string(max) + ": \"" +
+                            CleanHeaderText(text) + "\"");
 }
 
 // A host name, an IPv4 address, or an IPv6 address in brackets: nothing that could add a user,
@@ -75,8 +68,8 @@ SmtpSettings ReadSmtpSettings(clsINI& Ini) {
     if (!IsHost(s.Server)) {
         throw Error(EINVAL, "[SMTP] Server is not a host name or address: \"" + CleanHeaderText(s.Server) + "\"");
     }
-    s.Port = WholeNumber(port, kMaxPort, "[SMTP] Port");
-    s.Timeout = WholeNumber(timeout, kMaxTimeout, "[SMTP] Timeout");
+    s.Port = WholeNumberFrom1(port, kMaxPort, "[SMTP] Port");
+    s.Timeout = WholeNumberFrom1(timeout, kMaxTimeout, "[SMTP] Timeout");
     const std::optional<SmtpSecurity> mode = ParseSecurity(security);
     if (!mode) throw Error(EINVAL, SecurityValueError(security));
     s.Security = *mode;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "mail/HeaderEncoding.h"
+#include "base/Utf8Text.h"
 
 namespace quorvel {
 

@@ -6,6 +6,7 @@
 
 #include "base/Error.h"
 #include "base/NumericText.h"
+#include "base/Utf8Text.h"
 #include "mail/AddressList.h"
 #include "mail/SmtpConnection.h"
 #include "mail/SmtpSettings.h"

@@ -1,6 +1,6 @@
 #include "service/StatusLine.h"
 
-#include "mail/HeaderEncoding.h"
+#include "base/Utf8Text.h"
 
 namespace quorvel {
 

@@ -2,11 +2,15 @@
 
 #include <string>
 
+#include "base/CurrentError.h"
+
 namespace quorvel {
 
 // The event log text of the exception being handled: "[" number "] " description. Call it only
-// inside a catch block. Error carries its own number; a system_error its error code; anything
-// else counts as number 0 with whatever description it has.
-std::string TrappedErrorText();
+// inside a catch block.
+inline std::string TrappedErrorText() {
+    const Error error = CurrentError();
+    return ErrorEntryText(error.Number(), error.what());
+}
 
 }  // namespace quorvel

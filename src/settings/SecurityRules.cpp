@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "mail/HeaderEncoding.h"
+#include "base/Utf8Text.h"
 #include "mail/SmtpSettings.h"
 
 namespace quorvel {

@@ -6,8 +6,8 @@
 
 namespace quorvel {
 
-// Named values of one profile file (options.ini), read by the rules of the Windows profile
-// reader: section and key names match without regard to case, blanks around names and values are
+// Named values of one profile file (options.ini), read by the service's own rules: section and key
+// names match without regard to case, blanks around names and values are
 // dropped, a value in matching single or double quotes comes back without them, and a value is
 // cut to 254 bytes of the file's text (never inside a character). A missing file, section or key
 // reads as an empty string. Also: lines starting with ";" are comments, lines without "=" are
