@@ -18,14 +18,11 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 VERBS = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT", "NOOP", "RSET"}
 
 
-FAULTS = ["none", "refuse",  # 550 for the --refuse addresses
-          "defer",  # 451 for the --refuse addresses
-          "drop",  # closes the connection once the message data has arrived
-          "stall", "stall-mail", "stall-rcpt", "stall-data",  # never answers EHLO, MAIL FROM, RCPT TO; stops reading data
-          "slow-final",  # answers the end of the message after 5 seconds, never answers QUIT
-          "hold-rcpt", "hold-data",  # hold the reply to the first RCPT TO, or to the data, until released
-          "fail-first",  # answers the data of the first --fail-count messages with --fail-reply
-          "down-first"]  # closes the first --fail-count connections at once, as if it were down
+# FAULTS: refuse / defer: 550 / 451 for the --refuse addresses; drop: closes the connection once the
+# data has arrived; stall: never answers EHLO; stall-data: stops reading the data; slow-final: answers
+# the data after 5 s, never QUIT; hold-rcpt / hold-data: hold the reply to the first RCPT TO or to the
+# data until released; fail-first: answers the data of the first --fail-count messages with
+# --fail-reply; down-first: closes the first --fail-count connections at once, as if it were down.
 
 
 def parse_args():
@@ -120,19 +117,12 @@ class Handler:
         session.host_name = hostname
         return responses
 
-    async def handle_MAIL(self, server, session, envelope, address, options):
-        await self.stall("stall-mail")
-        envelope.mail_from, envelope.mail_options = address, options
-        return "250 OK"
-
     async def handle_RCPT(self, server, session, envelope, address, options):
-        await self.stall("stall-rcpt")
         if not envelope.rcpt_tos:
             await hold(self.args, "hold-rcpt")
-        if self.args.fault == "refuse" and address.lower() in (r.lower() for r in self.args.refuse):
-            return "550 5.1.1 Recipient address rejected"
-        if self.args.fault == "defer" and address.lower() in (r.lower() for r in self.args.refuse):
-            return "451 4.2.1 Mailbox busy, try again later"
+        if address.lower() in (r.lower() for r in self.args.refuse):
+            if self.args.fault == "refuse": return "550 5.1.1 Recipient address rejected"
+            if self.args.fault == "defer": return "451 4.2.1 Mailbox busy, try again later"
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
