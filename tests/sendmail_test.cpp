@@ -156,8 +156,10 @@ TEST_F(SendMailTest, RefusalsSayWhyAndSendNothingTheyShouldNot) {
 // message has FinalReplyWait, and the goodbye after it about a second. Correctness bounds, not speed.
 TEST_F(SendMailTest, AStalledServerEndsTheSendWithinItsTimeout) {
     Drop("big.bin", std::string(16 << 20, 'x'));  // more than the socket buffers take
+    Drop("a.txt", "abc");
     std::optional<Batch> batch = Batch::OpenPath(dir_ / "mail/buh");
     batch->Add("big.bin");
+    batch->Add("a.txt");
     using enum SmtpServer::Fault;
     const struct { SmtpServer::Fault fault; long finalWait; int number; long bound; } cases[] = {
         {Stall, 600, 28, 3500}, {StallInData, 600, 28, 3500}, {SlowFinalReply, 600, 0, 8500}, {SlowFinalReply, 3, 28, 4500}};
@@ -165,7 +167,8 @@ TEST_F(SendMailTest, AStalledServerEndsTheSendWithinItsTimeout) {
         SmtpServer server(c.fault);
         Configure(server);
         MailMessage message{ParseMailbox("s@example.com"), ParseAddressList("b@example.com"), "s", "body", {}};
-        message.Attachments.push_back({batch->Fd(), &batch->Files()[0], "big.bin", "application/octet-stream", 16 << 20});
+        const bool big = c.fault == StallInData;
+        message.Attachments.push_back({batch->Fd(), &batch->Files()[big ? 0 : 1], "f", "text/plain", big ? 16u << 20 : 3u});
         SmtpSettings settings = ReadSmtpSettings(ini_);
         EXPECT_EQ(settings.FinalReplyWait, 600);
         settings.FinalReplyWait = c.finalWait;

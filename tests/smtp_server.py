@@ -16,8 +16,6 @@ from email.parser import BytesParser
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 VERBS = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT", "NOOP", "RSET"}
-
-
 # FAULTS: refuse / defer: 550 / 451 for the --refuse addresses; drop: closes the connection once the
 # data has arrived; stall: never answers EHLO; stall-data: stops reading the data; slow-final: answers
 # the data after 5 s, never QUIT; hold-rcpt / hold-data: hold the reply to the first RCPT TO or to the
@@ -65,8 +63,7 @@ def describe(envelope):
     for name, value in msg.items():
         fields += [("header_name", name), ("header_value", str(value))]
     body = msg.get_body(preferencelist=("plain",))
-    if body is not None:
-        fields.append(("body", body.get_content()))
+    fields += [("body", body.get_content())] if body is not None else []
     for part in msg.iter_attachments():
         fields += [("attachment_name", part.get_filename() or ""), ("attachment_type", part.get_content_type()),
                    ("attachment_data", part.get_payload(decode=True) or b"")]
@@ -193,9 +190,8 @@ async def serve(args):
         make_certs(args.certs)
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(os.path.join(args.certs, "server.pem"), os.path.join(args.certs, "server.key"))
-    for folder in (args.store, args.hold_dir):
-        if folder:
-            os.makedirs(folder, exist_ok=True)
+    for folder in filter(None, (args.store, args.hold_dir)):
+        os.makedirs(folder, exist_ok=True)
     if args.store:
         LoggedSMTP.transcript = os.path.join(args.store, "commands")
     LoggedSMTP.drops = args.fail_count if args.fault == "down-first" else 0
