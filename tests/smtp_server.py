@@ -16,16 +16,11 @@ from email.parser import BytesParser
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 VERBS = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT", "NOOP", "RSET"}
-
-
-FAULTS = ["none", "refuse",  # 550 for the --refuse addresses
-          "defer",  # 451 for the --refuse addresses
-          "drop",  # closes the connection once the message data has arrived
-          "stall", "stall-mail", "stall-rcpt", "stall-data",  # never answers EHLO, MAIL FROM, RCPT TO; stops reading data
-          "slow-final",  # answers the end of the message after 5 seconds, never answers QUIT
-          "hold-rcpt", "hold-data",  # hold the reply to the first RCPT TO, or to the data, until released
-          "fail-first",  # answers the data of the first --fail-count messages with --fail-reply
-          "down-first"]  # closes the first --fail-count connections at once, as if it were down
+# FAULTS: refuse / defer: 550 / 451 for the --refuse addresses; drop: closes the connection once the
+# data has arrived; stall: never answers EHLO; stall-data: stops reading the data; slow-final: answers
+# the data after 5 s, never QUIT; hold-rcpt / hold-data: hold the reply to the first RCPT TO or to the
+# data until released; fail-first: answers the data of the first --fail-count messages with
+# --fail-reply; down-first: closes the first --fail-count connections at once, as if it were down.
 
 
 def parse_args():
@@ -68,8 +63,7 @@ def describe(envelope):
     for name, value in msg.items():
         fields += [("header_name", name), ("header_value", str(value))]
     body = msg.get_body(preferencelist=("plain",))
-    if body is not None:
-        fields.append(("body", body.get_content()))
+    fields += [("body", body.get_content())] if body is not None else []
     for part in msg.iter_attachments():
         fields += [("attachment_name", part.get_filename() or ""), ("attachment_type", part.get_content_type()),
                    ("attachment_data", part.get_payload(decode=True) or b"")]
@@ -120,19 +114,12 @@ class Handler:
         session.host_name = hostname
         return responses
 
-    async def handle_MAIL(self, server, session, envelope, address, options):
-        await self.stall("stall-mail")
-        envelope.mail_from, envelope.mail_options = address, options
-        return "250 OK"
-
     async def handle_RCPT(self, server, session, envelope, address, options):
-        await self.stall("stall-rcpt")
         if not envelope.rcpt_tos:
             await hold(self.args, "hold-rcpt")
-        if self.args.fault == "refuse" and address.lower() in (r.lower() for r in self.args.refuse):
-            return "550 5.1.1 Recipient address rejected"
-        if self.args.fault == "defer" and address.lower() in (r.lower() for r in self.args.refuse):
-            return "451 4.2.1 Mailbox busy, try again later"
+        if address.lower() in (r.lower() for r in self.args.refuse):
+            if self.args.fault == "refuse": return "550 5.1.1 Recipient address rejected"
+            if self.args.fault == "defer": return "451 4.2.1 Mailbox busy, try again later"
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
@@ -203,9 +190,8 @@ async def serve(args):
         make_certs(args.certs)
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(os.path.join(args.certs, "server.pem"), os.path.join(args.certs, "server.key"))
-    for folder in (args.store, args.hold_dir):
-        if folder:
-            os.makedirs(folder, exist_ok=True)
+    for folder in filter(None, (args.store, args.hold_dir)):
+        os.makedirs(folder, exist_ok=True)
     if args.store:
         LoggedSMTP.transcript = os.path.join(args.store, "commands")
     LoggedSMTP.drops = args.fail_count if args.fault == "down-first" else 0

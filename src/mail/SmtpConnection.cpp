@@ -13,9 +13,6 @@ namespace {
 constexpr std::size_t kReplyLimit = 200;
 // The goodbye waits about this long for the server's answer to QUIT.
 constexpr std::chrono::seconds kGoodbyeWait{1};
-// How long the reply to the end of the message is waited for (seconds): a server may take a
-// while to queue a large message, and giving up early would report a delivered message as lost.
-constexpr long kFinalReplyWait = 10 * 60;
 
 std::size_t Discard(char*, std::size_t size, std::size_t count, void*) { return size * count; }
 
@@ -56,8 +53,9 @@ int SmtpDiagnostics::Debug(CURL*, curl_infotype type, char* data, std::size_t si
     return 0;
 }
 
-// libcurl's own reply timer is set to the longest wait, for the reply to the end of the message;
-// this watch bounds everything else. It stops the transfer when neither a reply line, a command nor
+// libcurl's own reply timer is set to FinalReplyWait, the longest wait, for the reply to the end of
+// the message (giving up early would report a delivered message as lost); this watch bounds
+// everything else. It stops the transfer when neither a reply line, a command nor
 // message data has moved for Timeout while the message is not yet wholly uploaded, and ends the
 // goodbye after about a second.
 int SmtpDiagnostics::Watch(void* arg, curl_off_t, curl_off_t, curl_off_t uploadTotal, curl_off_t uploaded) {
@@ -121,7 +119,7 @@ void ApplyTransport(CURL* curl, const SmtpSettings& smtp, SmtpDiagnostics& diagn
     SetCurl(curl, CURLOPT_USERNAME, smtp.User.c_str());
     SetCurl(curl, CURLOPT_PASSWORD, smtp.Password.c_str());
     SetCurl(curl, CURLOPT_CONNECTTIMEOUT, smtp.Timeout);
-    SetCurl(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, kFinalReplyWait);
+    SetCurl(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, smtp.FinalReplyWait);
     diagnostics.stallLimit_ = std::chrono::seconds(smtp.Timeout);
     SetCurl(curl, CURLOPT_XFERINFOFUNCTION, &SmtpDiagnostics::Watch);
     SetCurl(curl, CURLOPT_XFERINFODATA, &diagnostics);

@@ -62,7 +62,7 @@ private:
 // (STARTTLS required before AUTH, or TLS from the first byte) with the certificate and host name
 // always verified against CAFile or the system's store, the user name and password, and Timeout
 // for the connection, every reply and every stall until a message is wholly uploaded; the reply to
-// the end of the message is waited for up to 10 minutes. The connection is closed, with a goodbye
+// the end of the message is waited for up to FinalReplyWait. The connection is closed, with a goodbye
 // of about a second at most, before the transfer ends.
 void ApplyTransport(CURL* curl, const SmtpSettings& smtp, SmtpDiagnostics& diagnostics);
 

@@ -31,6 +31,7 @@ struct SmtpSettings {
     std::string User;
     std::string Password;
     long Timeout = 0;  // seconds
+    long FinalReplyWait = 600;  // seconds the reply to the end of the message may take
     SmtpSecurity Security = SmtpSecurity::None;
     std::filesystem::path CAFile;  // PEM file of the trusted CAs; empty: the system's store
 
@@ -39,7 +40,8 @@ struct SmtpSettings {
 };
 
 // Reads [SMTP] Server, Port, User, Password, Timeout, Security and CAFile through `Ini`, in that
-// order; a relative CAFile is taken from the folder of Ini's file. Throws Error(EINVAL) with a
+// order; a relative CAFile is taken from the folder of Ini's file. FinalReplyWait keeps its
+// 10 minutes: a server may take a while to queue a large message. Throws Error(EINVAL) with a
 // description naming the key when Server is not a host name or address, Port is not a whole
 // number from 1 to 65535, Timeout is not a whole number of seconds from 1 to 86400, or Security
 // is none of its three values. The password never appears in a description.

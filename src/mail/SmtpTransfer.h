@@ -14,7 +14,7 @@ namespace quorvel {
 //
 // Timeout bounds the connection, every server response before the message, and any stretch of
 // the upload that moves no data, so a server that stops answering cannot hold the caller; the
-// reply to the end of the message is waited for up to 10 minutes.
+// reply to the end of the message is waited for up to FinalReplyWait.
 //
 // Returns once the server accepted the message. Throws SmtpFailure (see SmtpDiagnostics::Fail),
 // or Error for an attachment that cannot be read; no description holds the password.
