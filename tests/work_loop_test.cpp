@@ -126,12 +126,17 @@ protected:
     frmService form{{*this, *this, *this, *this, out, err}};
 };
 
-// Cycles run every [Main] Timer ticks, counted from the end of the last one; the loop goes on while
-// the question before a close is open, and a Yes stops the service with status 0.
-TEST_F(WorkLoopTest, CyclesRunEveryCheckTicksAndCloseAsksFirst) {
+// Cycles run every [Main] Timer ticks, counted from the end of the last one. A pause stops them; a
+// continue checks the settings again and the count goes on. The loop goes on while the question
+// before a close is open, and a Yes stops the service with status 0.
+TEST_F(WorkLoopTest, CyclesRunEveryCheckTicksUnlessPausedAndCloseAsksFirst) {
     cycles = {{2500}, {700}};
     StartAndCheck();
+    RunFor(20000);   // one tick counted after the third cycle
+    form.Service_Pause();
     RunFor(20000);
+    form.Service_Continue();
+    RunFor(5000);
     form.Form_QueryUnload();
     EXPECT_EQ(asked, "Stop Service\nAre you sure you want to unload the service?...\r\nthe service will be stopped");
     RunFor(5000);
@@ -140,11 +145,11 @@ TEST_F(WorkLoopTest, CyclesRunEveryCheckTicksAndCloseAsksFirst) {
     EXPECT_FALSE(quit);
     form.Form_QueryUnload();
     answer(true);
-    // The first cycle at the 5th tick after the check; each later one 5 s after the last ended.
-    EXPECT_EQ(starts, (std::vector<long>{5300, 12800, 18500, 23500, 28500}));
-    EXPECT_EQ(checks, 1);
-    EXPECT_EQ(notices, (std::vector<std::string>{"READY=1", kIdle, "STOPPING=1", "STATUS=Остановка"}));
-    EXPECT_EQ(events, std::vector<std::string>{kStarted});
+    EXPECT_EQ(starts, (std::vector<long>{5300, 12800, 18500, 40300 + 300 + 4000, 49600, 54600}));
+    EXPECT_EQ(checks, 2);
+    EXPECT_EQ(notices, (std::vector<std::string>{"READY=1", kIdle, "STATUS=Приостановлена; отправок ещё не было", kIdle, kIdle,
+                                                 "STOPPING=1", "STATUS=Остановка"}));
+    EXPECT_EQ(events, (std::vector<std::string>{kStarted, ErrorEntry("Service paused"), "4/110 Service continued"}));
     EXPECT_TRUE(logLines.empty());
     EXPECT_TRUE(form.State().StopFlag);
     EXPECT_EQ(quit, 0);
@@ -193,21 +198,6 @@ TEST_F(WorkLoopTest, AnUnusableScanIntervalStopsTheService) {
     EXPECT_EQ(notices, std::vector<std::string>{"STOPPING=1"});
     EXPECT_TRUE(form.State().StopFlag);
     EXPECT_EQ(quit, 78);
-}
-
-TEST_F(WorkLoopTest, PauseStopsCyclesAndContinueChecksAgainWithoutResettingTheCount) {
-    StartAndCheck();
-    RunFor(3200);   // ticks at 1300, 2300, 3300: three counted
-    form.Service_Pause();
-    RunFor(20000);
-    EXPECT_TRUE(starts.empty());
-
-    form.Service_Continue();   // the check at +300, then the count goes on from three
-    RunFor(2300);
-    EXPECT_EQ(checks, 2);
-    EXPECT_EQ(starts, std::vector<long>{23500 + 300 + 2000});
-    EXPECT_EQ(events, (std::vector<std::string>{kStarted, ErrorEntry("Service paused"), "4/110 Service continued"}));
-    EXPECT_EQ(notices, (std::vector<std::string>{"READY=1", kIdle, "STATUS=Приостановлена; отправок ещё не было", kIdle, kIdle}));
 }
 
 }  // namespace

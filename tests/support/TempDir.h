@@ -14,7 +14,6 @@ public:
     ~TempDir() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-
     const std::filesystem::path& Path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
@@ -39,7 +38,6 @@ public:
     ScopedLocale(const ScopedLocale&) = delete;
     ScopedLocale& operator=(const ScopedLocale&) = delete;
     bool Active() const { return active_; }
-
 private:
     std::string previous_;
     bool active_;
