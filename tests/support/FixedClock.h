@@ -12,14 +12,7 @@ public:
     FixedClock() = default;
     // Pinned to one local date and time.
     FixedClock(int year, int month, int day, int hour, int minute, int second) {
-        std::tm local{};
-        local.tm_year = year - 1900;
-        local.tm_mon = month - 1;
-        local.tm_mday = day;
-        local.tm_hour = hour;
-        local.tm_min = minute;
-        local.tm_sec = second;
-        local.tm_isdst = -1;
+        std::tm local{second, minute, hour, day, month - 1, year - 1900, 0, 0, -1, 0, nullptr};
         now = std::chrono::system_clock::from_time_t(std::mktime(&local));
     }
     std::chrono::system_clock::time_point Now() const override { return now; }

@@ -16,11 +16,6 @@ TempDir::TempDir(const std::filesystem::path& base) {
     path_ = pattern;
 }
 
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
 void WriteFile(const std::filesystem::path& path, std::string_view content) {
     std::filesystem::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -29,17 +24,16 @@ void WriteFile(const std::filesystem::path& path, std::string_view content) {
 }
 
 std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
-    content << in.rdbuf();
+    content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
 }
 
 std::vector<std::string> LogTexts(const std::filesystem::path& mailLog) {
     std::vector<std::string> texts;
-    std::string content = ReadFile(mailLog);
+    const std::string content = ReadFile(mailLog);
     for (std::size_t start = 0, end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
-        std::string line = content.substr(start, end - start);
+        const std::string line = content.substr(start, end - start);
         texts.push_back(line.substr(line.find(" - ") + 3));
     }
     return texts;
@@ -50,9 +44,8 @@ bool SameFileSystem(const std::filesystem::path& a, const std::filesystem::path&
     return ::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0 || first.st_dev == second.st_dev;
 }
 
-ScopedLocale::ScopedLocale(const char* name) : previous_(std::setlocale(LC_ALL, nullptr)) {
-    active_ = std::setlocale(LC_ALL, name) != nullptr;
-}
+ScopedLocale::ScopedLocale(const char* name)
+    : previous_(std::setlocale(LC_ALL, nullptr)), active_(std::setlocale(LC_ALL, name) != nullptr) {}
 
 ScopedLocale::~ScopedLocale() { std::setlocale(LC_ALL, previous_.c_str()); }
 
