@@ -120,7 +120,10 @@ public:
             WriteSettings(target, retry ? 2 + Pick(30) : 0);
             ++outcomes_[target.name + (retry ? " +RetryFor" : "")][Outcome(Cycle(target))];
             clock_.now += std::chrono::seconds(1);
-            if (cycle == cycles / 10) std::printf("peak RSS after %d cycles: %ld KiB\n", cycle, PeakRssKiB());
+            if (cycle == cycles / 10 || cycle == cycles / 2) {
+                std::printf("peak RSS after %d cycles: %ld KiB\n", cycle, PeakRssKiB());
+                std::fflush(stdout);
+            }
         }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::printf("%d cycles in %.1f s: %.1f cycles/s; peak RSS %ld KiB\n", cycles, seconds, cycles / seconds, PeakRssKiB());
@@ -221,11 +224,12 @@ private:
         }
     }
 
-    std::string Content(std::size_t serial, std::size_t avoidSize = 0) {
+    // A serial number, then random bytes: mostly small, one file in a hundred larger than a read piece.
+    std::string Content(std::size_t serial) {
         std::string s = "quorvel soak file " + std::to_string(serial) + "\n";
         const std::size_t size = Pick(100) == 0 ? 200000 + Pick(200000) : Pick(4096);
         for (std::size_t i = 0; i < size; ++i) s += static_cast<char>(rng_());
-        return s.size() == avoidSize ? s + "!" : s;
+        return s;
     }
 
     void Record(const std::string& folder, const std::string& name, const std::string& content) {
@@ -255,7 +259,7 @@ private:
         const std::string old = ReadFile(path);
         if (Entry* e = Find(old, "file changed by the soak")) e->live = false;
         const std::string name = path.filename().string();
-        std::string content = Content(ledger_.size(), old.size());
+        std::string content = Content(ledger_.size());
         if (kind == 1) {
             WriteFile(app_ / "stage" / "next", content);
             fs::rename(app_ / "stage" / "next", path);
