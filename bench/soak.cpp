@@ -212,6 +212,7 @@ private:
         const fs::path held = t.holds ? t.server->CAFile().parent_path().parent_path() / "hold" / "held" : fs::path();
         while (cycle.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready) {
             if (!t.holds || !fs::exists(held)) continue;
+            // The cycle's thread waits for the reply meanwhile; the folder it chose is the one being sent.
             for (int n = 1 + static_cast<int>(Pick(3)); n-- > 0;) Change(scanner_.LastFolder());
             t.server->Release();
             while (fs::exists(held) && cycle.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {}
