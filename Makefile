@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all setup build build-asan test demo bench fuzz clean
+.PHONY: all setup build build-asan test demo bench soak fuzz clean
 
 all: build
 
@@ -32,6 +32,14 @@ demo: setup
 
 bench: build
 	bench/run
+
+# The soak (bench/soak.cpp): CYCLES scan cycles with random faults and random changes during a send,
+# then every dropped file accounted for. SEED (printed at the start) repeats a run's random choices.
+CYCLES ?= 10000
+soak: setup
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build build -j $(JOBS) --target soak
+	nice build/bench/soak $(CYCLES) $(SEED)
 
 # libFuzzer targets (clang) in their own build folder; each runs FUZZ_SECONDS, never in `make test`.
 # New inputs go to build-fuzz/corpus; the seeds in fuzz/corpus are only read.
