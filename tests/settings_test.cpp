@@ -51,8 +51,8 @@ TEST_F(SettingsTest, MailLogAppendsStampedEntriesAndReportsAFailureOnce) {
                                                "+" + mailLog + " is written again"}));
 }
 
-TEST_F(SettingsTest, IniLookupRules) {
-    const std::string file = "\xEF\xBB\xBF; comment=1\r\n[main]\r\n  Timer =  5  \r\nQuoted=\"  a b \"\nSingle='x'\rMixed=\"x'\n"
+TEST_F(SettingsTest, IniLookupAndSaveRules) {
+    const std::string file = "\xEF\xBB\xBF[main]\r\n; comment=1\r\n  Timer =  5  \r\nQuoted=\"  a b \"\nSingle='x'\rMixed=\"x'\n"
                              "NoEquals\n[ SMTP ]\nPort=25\nport=26\n[Main]\nLate=1\n";
     EXPECT_EQ(Read(file, "TIMER", "Main"), "5");
     EXPECT_EQ(Read(file, "quoted", "MAIN"), "  a b ");
@@ -64,14 +64,11 @@ TEST_F(SettingsTest, IniLookupRules) {
     EXPECT_EQ(Read(file, "Port", "Other"), "");
     // Long values are cut to 254 bytes on a character boundary.
     std::string cyrillic;
-    for (int i = 0; i < 150; ++i) cyrillic += "ж";
+    while (cyrillic.size() < 300) cyrillic += "ж";
     EXPECT_EQ(Read("[Main]\nKey=" + std::string(300, 'x') + "\n", "Key", "Main"), std::string(254, 'x'));
     EXPECT_EQ(Read("[Main]\nKey=a" + cyrillic + "\n", "Key", "Main"), "a" + cyrillic.substr(0, 252));
-}
-
-// An empty section is the one read last, at first [Main]; saving replaces a key or adds it (and its
-// section, and the file) and keeps the rest.
-TEST_F(SettingsTest, IniRemembersTheSectionAndSavesInPlace) {
+    // An empty section is the one read last, at first [Main]; saving replaces a key or adds it (and
+    // its section, and the file) and keeps the rest.
     EXPECT_EQ(Read("; keep\r\n[Main]\r\nTimer=5\r\n[SMTP]\r\nPort=25\r\nTimer=7\r\n", "Timer", "Main"), "5");
     std::string section, smtp = "SMTP", fresh = "New";
     EXPECT_EQ(ini.ReadINI("Timer", section), "5");
@@ -101,13 +98,11 @@ TEST_F(SettingsTest, CheckSettingsNamesEveryMissingKey) {
     EXPECT_NE(CheckSettings(dir.Path(), ini, log), "");
     EXPECT_FALSE(std::filesystem::exists(mailLog));
     std::filesystem::remove(dir / "options.ini");
-
     testing::WriteFile(dir / "options.ini", "[Main]\nTimer=\nSignature=s\n[SMTP]\nPort=  \n");
     const std::string missing = "Не задан каталог почты\r\nНе задан e-mail\r\nНе задан каталог неотправленной почты\r\n"
                                 "Не задан интервал проверки\r\nНе задан адрес SMTP-сервера\r\nНе задан порт SMTP-сервера\r\n"
                                 "Не задан логин SMTP-сервера\r\nНе задан пароль SMTP-сервера\r\nНе задан таймаут SMTP-сервера\r\n";
     EXPECT_EQ(CheckSettings(dir.Path(), ini, log), missing);
-
     testing::WriteFile(dir / "real.ini", "[Main]\nMailFolder=/m\nMail=a@b.c\nLostFolder=/l\nTimer=5\n"
                                          "[SMTP]\nServer=s\nPort=25\nUser=u\nPassword=p\nTimeout=10\n");
     std::filesystem::remove(dir / "options.ini");

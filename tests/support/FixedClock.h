@@ -16,7 +16,6 @@ public:
         now = std::chrono::system_clock::from_time_t(std::mktime(&local));
     }
     std::chrono::system_clock::time_point Now() const override { return now; }
-
     std::chrono::system_clock::time_point now{};
 };
 
