@@ -5,15 +5,13 @@
 #include <csignal>
 
 #include "mail/FailureKind.h"
-#include "mail/RetryBook.h"
-#include "support/ScanCycleFixture.h"
+#include "support/SmtpServer.h"
 #include "support/ServerProcess.h"
 
 namespace quorvel {
 namespace {
 
 namespace fs = std::filesystem;
-using std::chrono::seconds;
 using Fault = testing::SmtpServer::Fault;
 
 TEST(Retry, FailuresAreSortedByTheServersReplyFirst) {
@@ -26,42 +24,6 @@ TEST(Retry, FailuresAreSortedByTheServersReplyFirst) {
         {EINVAL, 0, FailureKind::Lasting},  // an invalid address, refused before connecting
     };
     for (const auto& c : cases) EXPECT_EQ(ClassifyFailure(c.curl, c.reply), c.kind) << c.curl << " " << c.reply;
-}
-
-// A passing failure keeps the batch while RetryFor (9 s) allows, tried again every RetryDelay
-// (3 s) counted from the first failure; the waiting folder does not hold back another one.
-// Lasting failures, or no RetryFor, send the batch to the lost folder at once.
-using RetryCycleTest = testing::ScanCycleFixture;
-TEST_F(RetryCycleTest, APassingFailureWaitsAloneUntilRetryForRunsOut) {
-    testing::SmtpServer deferring(Fault::DeferRecipients, {"buh@example.com"});
-    const std::string retry = "RetryFor=9\r\nRetryDelay=3\r\n";
-    WriteSettings(Mail(), Lost(), "secret", &deferring, retry);
-    testing::WriteFile(Mail() / "buh/a.txt", "a");
-    const std::string failure = "Не удалось отправить файлы на адрес: buh(Error  55: RCPT failed: 451 4.2.1 Mailbox busy, try again later";
-    const auto t0 = clock_.now;
-    for (int after : {0, 3, 6}) {
-        clock_.now = t0 + seconds(after);
-        EXPECT_EQ(scanner_.ProcessMail(), "Отправка отложена до " + LocalTimestamp(t0 + seconds(after + 3)).substr(11) + ": " + failure + ")");
-        testing::WriteFile(Mail() / "x@example.com/b.txt", "b");
-        clock_.now += seconds(2);
-        EXPECT_EQ(scanner_.ProcessMail(), "ok") << "the waiting folder holds back no other";
-        EXPECT_EQ(scanner_.ProcessMail(), "") << "and waits";
-    }
-    clock_.now = t0 + seconds(9);
-    EXPECT_EQ(scanner_.ProcessMail(), failure + ")");
-    EXPECT_TRUE(fs::exists(Lost() / "buh/a.txt"));
-    EXPECT_TRUE(scanner_.Retries().Waiting().empty());
-
-    const struct { Fault fault; std::string password, retry; } lasting[] = {
-        {Fault::RefuseRecipients, "secret", retry}, {Fault::None, "wrong", retry}, {Fault::DeferRecipients, "secret", ""}};
-    for (const auto& c : lasting) {
-        testing::SmtpServer server(c.fault, {"buh@example.com"});
-        WriteSettings(Mail(), Lost(), c.password, &server, c.retry);
-        testing::WriteFile(Mail() / "buh/c.txt", "c");
-        EXPECT_EQ(scanner_.ProcessMail().rfind("Не удалось", 0), 0u);
-        EXPECT_TRUE(fs::exists(Lost() / "buh/c.txt"));
-        fs::remove(Lost() / "buh/c.txt");
-    }
 }
 
 // The running service: a server down, then answering 451, for the first two tries; the batch goes

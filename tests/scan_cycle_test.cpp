@@ -11,10 +11,21 @@
 #include <random>
 #include <thread>
 
+#include <gtest/gtest.h>
+
+#include <future>
+#include <set>
+
 #include "base/Error.h"
 #include "base/FileDescriptor.h"
+#include "log/MailLog.h"
 #include "mail/FileMover.h"
-#include "support/ScanCycleFixture.h"
+#include "mail/LockTest.h"
+#include "mail/RetryBook.h"
+#include "mail/Scanner.h"
+#include "support/FixedClock.h"
+#include "support/SmtpServer.h"
+#include "support/TempDir.h"
 
 namespace quorvel {
 namespace {
@@ -24,6 +35,7 @@ using testing::ReadFile;
 using testing::SmtpServer;
 using testing::WriteFile;
 using Names = std::vector<std::string>;
+using std::chrono::seconds;
 
 Names NamesIn(const fs::path& folder) {
     Names names;
@@ -45,7 +57,53 @@ const std::string kFailed = "Не удалось отправить файлы �
 const std::string kDenied = "(Error  67: Login denied (535 5.7.8 Authentication credentials invalid)";
 const std::string kStay = ", the files stay in the mail folder)";
 
-using ScanCycleTest = testing::ScanCycleFixture;
+// Counts the files named in `Locked` as held by another process and remembers every path asked about.
+class ScriptedLockTest final : public LockTest {
+public:
+    bool IsLocked(const std::filesystem::path& path) const override {
+        asked.push_back(path.filename().string());
+        return Locked.count(path.filename().string()) > 0;
+    }
+    std::set<std::string> Locked;
+    mutable std::vector<std::string> asked;
+};
+
+// A service folder with options.ini pointing at mail/ and lost/ under it and at a test SMTP server,
+// and a Scanner over it on a clock the test moves. What mail.log's watcher hears is kept in `watched`.
+class ScanCycleTest : public ::testing::Test {
+protected:
+    // options.ini for `server` (server_ when null) with the [SMTP] lines of `more`; "buh" is buh@example.com.
+    void WriteSettings(const std::string& mail, const std::string& lost, const std::string& password = "secret",
+                       const SmtpServer* server = nullptr, const std::string& more = "") {
+        WriteFile(app_ / "options.ini", "[Main]\r\nMailFolder=" + mail + "\r\nLostFolder=" + lost +
+                  "\r\nMail=sender@example.com\r\n" + (server ? *server : server_).SmtpSection(5, password) + more +
+                  "[alias]\r\nbuh=buh@example.com\r\n");
+        scanner_.Ini().FileName(app_ / "options.ini");
+    }
+    void WriteSettings(const std::string& password = "secret") { WriteSettings(Mail(), Lost(), password); }
+
+    // One cycle against `server`, which holds its reply while `during` runs.
+    std::string CycleHeldBy(const SmtpServer& server, const std::function<void()>& during) {
+        WriteSettings(Mail(), Lost(), "secret", &server);
+        auto cycle = std::async(std::launch::async, [this] { return scanner_.ProcessMail(); });
+        EXPECT_TRUE(server.WaitUntilHeld());
+        during();
+        server.Release();
+        return cycle.get();
+    }
+
+    std::filesystem::path Mail() const { return app_ / "mail"; }
+    std::filesystem::path Lost() const { return app_ / "lost"; }
+    Names LogTexts() const { return testing::LogTexts(log_.Path()); }
+
+    testing::TempDir app_;
+    SmtpServer server_;
+    testing::FixedClock clock_;
+    Names watched;
+    MailLog log_{app_.Path(), clock_, [this](bool, const std::string& text) { watched.push_back(text); }};
+    ScriptedLockTest lockTest_;
+    Scanner scanner_{app_.Path(), log_, lockTest_, clock_};
+};
 
 // Only the batch is deleted: a file dropped while the server holds its reply stays for the next cycle.
 TEST_F(ScanCycleTest, ASentBatchIsDeletedAndItsFolderKept) {
@@ -89,8 +147,10 @@ TEST_F(ScanCycleTest, EachCycleStartsAfterTheFolderTriedLastSoNoFolderHoldsBackT
     EXPECT_EQ(to, (Names{"b@example.com", "a@example.com", "b@example.com", "a@example.com"}));
 }
 
+// An unwritable mail.log stops no mail and is reported once.
 TEST_F(ScanCycleTest, FailedBatchesGoToTheLostFolderAndNeverReplaceEachOther) {
     WriteSettings("wrong");
+    fs::create_directory(log_.Path());
     for (const char* content : {"first", "second"}) {
         WriteFile(Mail() / "buh/report.pdf", content);
         WriteFile(Mail() / "buh/notes.txt", content);
@@ -100,6 +160,7 @@ TEST_F(ScanCycleTest, FailedBatchesGoToTheLostFolderAndNeverReplaceEachOther) {
     EXPECT_EQ(NamesIn(Lost() / "buh"), (Names{"notes (1).txt", "notes.txt", "report (1).pdf", "report.pdf"}));
     EXPECT_EQ(ReadFile(Lost() / "buh/report (1).pdf"), "second");
     EXPECT_TRUE(server_.Messages().empty());
+    EXPECT_EQ(watched.size(), 1u);
 }
 
 // The lost folder's rules: relative folders, a closing "/" or "\", overlap, nothing through a link.
@@ -231,16 +292,6 @@ TEST_F(ScanCycleTest, LongNamesReachALostFolderOnAnotherFileSystem) {
     EXPECT_TRUE(fs::is_empty(Mail() / "buh"));
 }
 
-TEST_F(ScanCycleTest, AnUnwritableMailLogStopsNoMailAndIsReportedOnce) {
-    WriteSettings();
-    fs::create_directory(log_.Path());
-    for (const char* name : {"a.txt", "b.txt"}) {
-        WriteFile(Mail() / "buh" / name, "x");
-        EXPECT_EQ(scanner_.ProcessMail(), "ok");
-    }
-    EXPECT_EQ(watched.size(), 1u);
-}
-
 TEST_F(ScanCycleTest, VisibleRegularFilesDirectlyInAFolderMakeABatchInByteOrder) {
     scanner_.SetMailPath(Mail());
     fs::create_directories(Mail() / "X");
@@ -280,12 +331,47 @@ TEST_F(ScanCycleTest, BatchesHaveNoSixteenBitLimitAndListingErrorsNameThePathAnd
     EXPECT_TRUE(scanner_.CollectFiles());
     EXPECT_EQ(scanner_.FileCount(), kCount);
     scanner_.SetMailPath((app_ / "missing").string());
-    EXPECT_THROW(
-        try { scanner_.FindMailFolder(); } catch (const Error& e) {
-            EXPECT_STREQ(e.what(), ("cannot list " + (app_ / "missing").string() + ": No such file or directory").c_str());
-            throw;
-        },
-        Error);
+    try {
+        scanner_.FindMailFolder();
+        ADD_FAILURE() << "a missing mail folder was listed";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "cannot list " + (app_ / "missing").string() + ": No such file or directory");
+    }
+}
+
+// A passing failure keeps the batch while RetryFor (9 s) allows, tried again every RetryDelay
+// (3 s) counted from the first failure; the waiting folder does not hold back another one.
+// Lasting failures, or no RetryFor, send the batch to the lost folder at once.
+TEST_F(ScanCycleTest, APassingFailureWaitsAloneUntilRetryForRunsOut) {
+    SmtpServer deferring(SmtpServer::Fault::DeferRecipients, {"buh@example.com"});
+    const std::string retry = "RetryFor=9\r\nRetryDelay=3\r\n";
+    WriteSettings(Mail(), Lost(), "secret", &deferring, retry);
+    WriteFile(Mail() / "buh/a.txt", "a");
+    const std::string failure = kFailed + "buh(Error  55: RCPT failed: 451 4.2.1 Mailbox busy, try again later";
+    const auto t0 = clock_.now;
+    for (int after : {0, 3, 6}) {
+        clock_.now = t0 + seconds(after);
+        EXPECT_EQ(scanner_.ProcessMail(), "Отправка отложена до " + LocalTimestamp(t0 + seconds(after + 3)).substr(11) + ": " + failure + ")");
+        WriteFile(Mail() / "x@example.com/b.txt", "b");
+        clock_.now += seconds(2);
+        EXPECT_EQ(scanner_.ProcessMail(), "ok") << "the waiting folder holds back no other";
+        EXPECT_EQ(scanner_.ProcessMail(), "") << "and waits";
+    }
+    clock_.now = t0 + seconds(9);
+    EXPECT_EQ(scanner_.ProcessMail(), failure + ")");
+    EXPECT_TRUE(fs::exists(Lost() / "buh/a.txt"));
+    EXPECT_TRUE(scanner_.Retries().Waiting().empty());
+    using enum SmtpServer::Fault;
+    const struct { SmtpServer::Fault fault; std::string password, retry; } lasting[] = {
+        {RefuseRecipients, "secret", retry}, {None, "wrong", retry}, {DeferRecipients, "secret", ""}};
+    for (const auto& c : lasting) {
+        SmtpServer server(c.fault, {"buh@example.com"});
+        WriteSettings(Mail(), Lost(), c.password, &server, c.retry);
+        WriteFile(Mail() / "buh/c.txt", "c");
+        EXPECT_EQ(scanner_.ProcessMail().rfind("Не удалось", 0), 0u);
+        EXPECT_TRUE(fs::exists(Lost() / "buh/c.txt"));
+        fs::remove(Lost() / "buh/c.txt");
+    }
 }
 
 // Killed at any instant, a cycle leaves every file of its batch in the mail folder, in the lost
