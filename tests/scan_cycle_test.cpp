@@ -6,15 +6,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <optional>
-#include <random>
-#include <thread>
-
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <future>
+#include <map>
+#include <optional>
+#include <random>
 #include <set>
+#include <thread>
 
 #include "base/Error.h"
 #include "base/FileDescriptor.h"
@@ -112,11 +112,8 @@ TEST_F(ScanCycleTest, ASentBatchIsDeletedAndItsFolderKept) {
     fs::permissions(Mail() / "buh/report.xml", fs::perms::owner_read);
     SmtpServer holding(SmtpServer::Fault::HoldAtData);
     EXPECT_EQ(CycleHeldBy(holding, [&] { WriteFile(Mail() / "buh/late.txt", "late"); }), "ok");
-    auto messages = holding.WaitForMessages(1);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].Header("To"), "buh@example.com");
-    ASSERT_EQ(messages[0].Attachments.size(), 2u);
-    EXPECT_EQ(messages[0].Attachments[1].Data, "xml");
+    const auto message = holding.WaitForMessages(1).at(0);
+    EXPECT_EQ(message.Header("To") + message.Attachments.at(1).Data, "buh@example.comxml");
     EXPECT_EQ(NamesIn(Mail() / "buh"), Names{"late.txt"});
     EXPECT_EQ(LogTexts(), (Names{"Найден непустой каталог: buh", "Найдены файлы к отправке: [report.pdf] [report.xml] ",
                                  "Отправка почты на: buh"}));
@@ -143,8 +140,8 @@ TEST_F(ScanCycleTest, EachCycleStartsAfterTheFolderTriedLastSoNoFolderHoldsBackT
         EXPECT_EQ(scanner_.ProcessMail(), "ok");
     }
     Names to;
-    for (const auto& message : server_.WaitForMessages(4)) to.push_back(message.Header("To"));
-    EXPECT_EQ(to, (Names{"b@example.com", "a@example.com", "b@example.com", "a@example.com"}));
+    for (const auto& message : server_.WaitForMessages(4)) to.push_back(message.Header("To").substr(0, 1));
+    EXPECT_EQ(to, (Names{"b", "a", "b", "a"}));
 }
 
 // An unwritable mail.log stops no mail and is reported once.
@@ -198,11 +195,8 @@ TEST_F(ScanCycleTest, AFolderSwappedForALinkDuringTheSendIsNeverFollowed) {
     WriteFile(outside / "a.txt", "outside");
     WriteFile(Mail() / "buh/a.txt", "inside");
     SmtpServer holding(SmtpServer::Fault::HoldAtRecipients);
-    EXPECT_EQ(CycleHeldBy(holding, [&] {
-                  fs::rename(Mail() / "buh", Mail() / ".away");
-                  fs::create_directory_symlink(outside.Path(), Mail() / "buh");
-              }),
-              "ok");
+    EXPECT_EQ(CycleHeldBy(holding, [&] { fs::rename(Mail() / "buh", Mail() / ".away");
+                                         fs::create_directory_symlink(outside.Path(), Mail() / "buh"); }), "ok");
     EXPECT_EQ(holding.WaitForMessages(1).at(0).Attachments.at(0).Data, "inside");
     EXPECT_EQ(ReadFile(outside / "a.txt"), "outside");
     EXPECT_TRUE(fs::is_empty(Mail() / ".away"));
@@ -254,8 +248,7 @@ TEST_F(ScanCycleTest, AFileWithdrawnDuringTheSendLeavesTheBatchForTheNextCycle) 
 
 TEST_F(ScanCycleTest, ASentFileThatCannotBeDeletedIsMailedOnce) {
     WriteSettings();
-    WriteFile(Mail() / "buh/a.txt", "a");
-    WriteFile(Mail() / "buh/b.txt", "b");
+    WriteFile(Mail() / "buh/a.txt", "a"), WriteFile(Mail() / "buh/b.txt", "b");
     if (!SetImmutable(Mail() / "buh/a.txt", true)) GTEST_SKIP() << "cannot make a file immutable here";
     EXPECT_EQ(scanner_.ProcessMail(),
               "ok; sent but cannot be deleted, not sent again while unchanged: [a.txt] Operation not permitted");
@@ -351,7 +344,8 @@ TEST_F(ScanCycleTest, APassingFailureWaitsAloneUntilRetryForRunsOut) {
     const auto t0 = clock_.now;
     for (int after : {0, 3, 6}) {
         clock_.now = t0 + seconds(after);
-        EXPECT_EQ(scanner_.ProcessMail(), "Отправка отложена до " + LocalTimestamp(t0 + seconds(after + 3)).substr(11) + ": " + failure + ")");
+        EXPECT_EQ(scanner_.ProcessMail(),
+                  "Отправка отложена до " + LocalTimestamp(t0 + seconds(after + 3)).substr(11) + ": " + failure + ")");
         WriteFile(Mail() / "x@example.com/b.txt", "b");
         clock_.now += seconds(2);
         EXPECT_EQ(scanner_.ProcessMail(), "ok") << "the waiting folder holds back no other";
@@ -361,15 +355,19 @@ TEST_F(ScanCycleTest, APassingFailureWaitsAloneUntilRetryForRunsOut) {
     EXPECT_EQ(scanner_.ProcessMail(), failure + ")");
     EXPECT_TRUE(fs::exists(Lost() / "buh/a.txt"));
     EXPECT_TRUE(scanner_.Retries().Waiting().empty());
-    using enum SmtpServer::Fault;
-    const struct { SmtpServer::Fault fault; std::string password, retry; } lasting[] = {
-        {RefuseRecipients, "secret", retry}, {None, "wrong", retry}, {DeferRecipients, "secret", ""}};
-    for (const auto& c : lasting) {
+    using enum SmtpServer::Fault;  // lasting failures, or no RetryFor; then down, or 451 to the data, for two tries
+    const struct { SmtpServer::Fault fault; std::string password, retry; int deferred; } cases[] = {
+        {RefuseRecipients, "secret", retry, 0}, {None, "wrong", retry, 0}, {DeferRecipients, "secret", "", 0},
+        {DownFirst, "secret", retry, 2}, {FailFirst, "secret", retry, 2}};
+    for (const auto& c : cases) {
         SmtpServer server(c.fault, {"buh@example.com"});
         WriteSettings(Mail(), Lost(), c.password, &server, c.retry);
         WriteFile(Mail() / "buh/c.txt", "c");
-        EXPECT_EQ(scanner_.ProcessMail().rfind("Не удалось", 0), 0u);
-        EXPECT_TRUE(fs::exists(Lost() / "buh/c.txt"));
+        for (int tries = 0; tries < c.deferred; ++tries, clock_.now += seconds(3)) {
+            EXPECT_EQ(scanner_.ProcessMail().rfind("Отправка отложена до ", 0), 0u);
+        }
+        EXPECT_EQ(scanner_.ProcessMail().rfind(c.deferred ? "ok" : kFailed, 0), 0u);
+        EXPECT_EQ(fs::exists(Lost() / "buh/c.txt"), c.deferred == 0);
         fs::remove(Lost() / "buh/c.txt");
     }
 }
@@ -386,19 +384,15 @@ TEST_F(ScanCycleTest, NoFileIsLostWhereverTheCycleIsKilled) {
     for (int run = -2; run < 40; ++run) {
         const fs::path lost = run < 0 || run % 4 == 3 ? otherLost : Lost();
         WriteSettings(Mail(), lost, run % 2 == 0 ? "secret" : "wrong");
-        std::vector<std::pair<std::string, std::string>> batch;
+        std::map<std::string, std::string> batch;
         for (int j = 0; j < 3; ++j) {
-            batch.emplace_back("run" + std::to_string(run) + "-" + std::to_string(j),
-                               std::string(100000 + 1000 * j + run, static_cast<char>('a' + j)));
-            WriteFile(Mail() / "buh" / (batch.back().first + ".bin"), batch.back().second);
+            const std::string name = "run" + std::to_string(run) + "-" + std::to_string(j);
+            WriteFile(Mail() / "buh" / (name + ".bin"), batch[name] = std::string(100000 + 1000 * j + run, 'a' + j));
         }
         const auto start = std::chrono::steady_clock::now();
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
-        if (child == 0) {
-            try { scanner_.ProcessMail(); } catch (...) {}
-            ::_exit(0);
-        }
+        if (child == 0) try { scanner_.ProcessMail(), ::_exit(0); } catch (...) { ::_exit(0); }
         if (run >= 0) std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<long>(0, span)(random)));
         if (run >= 0) ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
@@ -425,6 +419,17 @@ TEST_F(ScanCycleTest, NoFileIsLostWhereverTheCycleIsKilled) {
     for (const auto& entry : fs::directory_iterator(otherLost / "buh")) {
         EXPECT_NE(entry.path().filename().string()[0], '.') << "a temporary copy was left: " << entry.path();
     }
+}
+
+TEST(FileMover, NumberedNamesFitIn255BytesAndNeverCutACharacter) {
+    std::string wide;
+    for (int i = 0; i < 125; ++i) wide += "ж";  // 250 bytes
+    const std::pair<std::string, std::string> cases[] = {
+        {"archive.tar.gz", "archive.tar (12).gz"}, {"README", "README (12)"}, {".profile", ".profile (12)"},
+        {std::string(251, 'y') + ".txt", std::string(246, 'y') + " (12).txt"}, {wide + ".txt", wide.substr(0, 246) + " (12).txt"},
+        {"a." + std::string(252, 'e'), "a (12)." + std::string(248, 'e')},
+    };
+    for (const auto& [name, numbered] : cases) EXPECT_EQ(NumberedName(name, 0) + "|" + NumberedName(name, 12), name + "|" + numbered);
 }
 
 }  // namespace

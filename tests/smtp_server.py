@@ -72,11 +72,9 @@ def describe(envelope):
 def print_message(number, fields):
     get = lambda key: [v for k, v in fields if k == key]
     subject = dict(zip(get("header_name"), get("header_value"))).get("Subject", "")
-    print(f"--- message {number}\nenvelope from: {fields[0][1]}\n"
-          f"envelope to:   {', '.join(get('rcpt'))}\nsubject:       {subject}")
-    for name, data in zip(get("attachment_name"), get("attachment_data")):
-        print(f"attachment:    {name} ({len(data)} bytes)")
-    sys.stdout.flush()
+    print(f"--- message {number}\nenvelope from: {fields[0][1]}\nenvelope to:   {', '.join(get('rcpt'))}\n"
+          f"subject:       {subject}", *(f"attachment:    {n} ({len(d)} bytes)" for n, d in
+                                         zip(get("attachment_name"), get("attachment_data"))), sep="\n", flush=True)
 
 
 def write_whole(path, data):
