@@ -1,12 +1,15 @@
 #!/usr/bin/python3
 """A small SMTP server for the tests and the demo (aiosmtpd, run by /usr/bin/python3).
 
-Listens on 127.0.0.1, requires AUTH LOGIN or PLAIN (a wrong password gets 535), writes its port to
---port-file. --security starttls: STARTTLS offered and required first; tls: TLS from the first byte;
-the certificate (127.0.0.1) and its CA (ca.pem) are made with openssl in --certs DIR. --store DIR:
-message N gives N.eml (the DATA) and N.rec, records `key SP length LF bytes LF` as the email package
-reads it; DIR/commands gets each command's verb, with " tls" once encrypted. --fault: see FAULTS;
-the hold faults create --hold-dir/held, wait for --hold-dir/release, remove both and go on.
+Listens on 127.0.0.1, requires AUTH LOGIN or PLAIN, writes its port to --port-file. --security
+starttls: STARTTLS required first; tls: TLS from the first byte; certificate and CA (ca.pem) made by
+openssl in --certs DIR. --store DIR: message N gives N.eml (the DATA) and N.rec, records `key SP length
+LF bytes LF` as the email package reads it; DIR/commands gets each command's verb, " tls" once
+encrypted. --fault: refuse / defer: 550 / 451 for the --refuse addresses; drop: closes the connection
+once the data has arrived; stall: never answers EHLO; stall-data: stops reading the data; slow-final:
+answers the data after 5 s, never QUIT; hold-rcpt / hold-data: create DIR/held at the first RCPT TO or
+the data and wait for DIR/release; fail-first: 451 to the first two messages' data; down-first:
+closes the first two connections at once.
 """
 
 import argparse, asyncio, logging, os, signal, ssl, subprocess, sys, warnings
@@ -16,11 +19,6 @@ from email.parser import BytesParser
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 VERBS = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT", "NOOP", "RSET"}
-# FAULTS: refuse / defer: 550 / 451 for the --refuse addresses; drop: closes the connection once the
-# data has arrived; stall: never answers EHLO; stall-data: stops reading the data; slow-final: answers
-# the data after 5 s, never QUIT; hold-rcpt / hold-data: hold the reply to the first RCPT TO or to the
-# data until released; fail-first: answers the data of the first --fail-count messages with
-# --fail-reply; down-first: closes the first --fail-count connections at once, as if it were down.
 
 
 def parse_args():
@@ -30,10 +28,7 @@ def parse_args():
         p.add_argument("--" + name, default=default)
     p.add_argument("--port", type=int, default=0)
     p.add_argument("--size-limit", type=int)
-    p.add_argument("--fail-count", type=int, default=2)
-    p.add_argument("--fail-reply", default="451 4.3.0 Try again later")
     p.add_argument("--refuse", action="append", default=[])
-    p.add_argument("--hold-dir")
     p.add_argument("--print", action="store_true", dest="print_messages")
     return p.parse_args()
 
@@ -77,28 +72,15 @@ def describe(envelope):
 def print_message(number, fields):
     get = lambda key: [v for k, v in fields if k == key]
     subject = dict(zip(get("header_name"), get("header_value"))).get("Subject", "")
-    print(f"--- message {number}\nenvelope from: {fields[0][1]}\n"
-          f"envelope to:   {', '.join(get('rcpt'))}\nsubject:       {subject}")
-    for name, data in zip(get("attachment_name"), get("attachment_data")):
-        print(f"attachment:    {name} ({len(data)} bytes)")
-    sys.stdout.flush()
+    print(f"--- message {number}\nenvelope from: {fields[0][1]}\nenvelope to:   {', '.join(get('rcpt'))}\n"
+          f"subject:       {subject}", *(f"attachment:    {n} ({len(d)} bytes)" for n, d in
+                                         zip(get("attachment_name"), get("attachment_data"))), sep="\n", flush=True)
 
 
 def write_whole(path, data):
     with open(path + ".tmp", "wb") as f:
         f.write(data)
     os.replace(path + ".tmp", path)
-
-
-async def hold(args, point):
-    if args.fault != point:
-        return
-    held, release = os.path.join(args.hold_dir, "held"), os.path.join(args.hold_dir, "release")
-    write_whole(held, b"")
-    while not os.path.exists(release):
-        await asyncio.sleep(0.01)
-    os.remove(release)
-    os.remove(held)
 
 
 class Handler:
@@ -109,6 +91,14 @@ class Handler:
         if self.args.fault == fault:
             await asyncio.Event().wait()
 
+    async def hold(self, fault):
+        held, release = os.path.join(self.args.store, "held"), os.path.join(self.args.store, "release")
+        if self.args.fault == fault:
+            write_whole(held, b"")
+            while not os.path.exists(release):
+                await asyncio.sleep(0.01)
+            os.remove(release), os.remove(held)
+
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         await self.stall("stall")
         session.host_name = hostname
@@ -116,7 +106,7 @@ class Handler:
 
     async def handle_RCPT(self, server, session, envelope, address, options):
         if not envelope.rcpt_tos:
-            await hold(self.args, "hold-rcpt")
+            await self.hold("hold-rcpt")
         if address.lower() in (r.lower() for r in self.args.refuse):
             if self.args.fault == "refuse": return "550 5.1.1 Recipient address rejected"
             if self.args.fault == "defer": return "451 4.2.1 Mailbox busy, try again later"
@@ -133,16 +123,14 @@ class Handler:
             return "421 closing"
         if self.args.fault == "slow-final":
             await asyncio.sleep(5)
-        await hold(self.args, "hold-data")
+        await self.hold("hold-data")
         self.tries += 1
-        if self.args.fault == "fail-first" and self.tries <= self.args.fail_count:
-            return self.args.fail_reply
+        if self.args.fault == "fail-first" and self.tries <= 2:
+            return "451 4.3.0 Try again later"
         self.count += 1
-        fields = describe(envelope)
-        if self.args.store:
-            base = os.path.join(self.args.store, str(self.count))
-            write_whole(base + ".eml", envelope.content)
-            write_whole(base + ".rec", b"".join(record(k, v) for k, v in fields))
+        fields, base = describe(envelope), os.path.join(self.args.store, str(self.count))
+        write_whole(base + ".eml", envelope.content)
+        write_whole(base + ".rec", b"".join(record(k, v) for k, v in fields))
         if self.args.print_messages:
             print_message(self.count, fields)
         return "250 Message accepted"
@@ -150,8 +138,7 @@ class Handler:
 
 class LoggedSMTP(SMTP):
     """Writes the verb of every command line (not the message data) to `transcript` as it arrives."""
-    transcript, in_data = None, False
-    drops = 0
+    transcript, in_data, drops = None, False, 0
 
     def connection_made(self, transport):
         super().connection_made(transport)
@@ -160,7 +147,7 @@ class LoggedSMTP(SMTP):
             transport.abort()
             return
         read = self._reader.readuntil
-        if self.transcript and not hasattr(read, "logged"):
+        if not hasattr(read, "logged"):
             async def readuntil(*separator):  # the command loop reads with none, the data with b"\r\n"
                 if separator and self.in_data: await self.event_handler.stall("stall-data")
                 line = await read(*separator)
@@ -190,11 +177,9 @@ async def serve(args):
         make_certs(args.certs)
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(os.path.join(args.certs, "server.pem"), os.path.join(args.certs, "server.key"))
-    for folder in filter(None, (args.store, args.hold_dir)):
-        os.makedirs(folder, exist_ok=True)
-    if args.store:
-        LoggedSMTP.transcript = os.path.join(args.store, "commands")
-    LoggedSMTP.drops = args.fail_count if args.fault == "down-first" else 0
+    os.makedirs(args.store, exist_ok=True)
+    LoggedSMTP.transcript = os.path.join(args.store, "commands")
+    LoggedSMTP.drops = 2 if args.fault == "down-first" else 0
     handler, starttls = Handler(args), args.security == "starttls"
     factory = lambda: LoggedSMTP(
         handler, hostname="127.0.0.1", decode_data=False, authenticator=authenticator(args.user, args.password),
@@ -203,8 +188,7 @@ async def serve(args):
     server = await loop.create_server(factory, "127.0.0.1", args.port,
                                       ssl=context if args.security == "tls" else None)
     port = server.sockets[0].getsockname()[1]
-    if args.port_file:
-        write_whole(args.port_file, f"{port}\n".encode())
+    write_whole(args.port_file, f"{port}\n".encode())
     if args.print_messages:
         print(f"listening on 127.0.0.1:{port} ({args.security})", flush=True)
     stop = loop.create_future()

@@ -10,7 +10,6 @@ namespace {
 
 const std::string kRussian = "Не задан e-mail";
 const std::string kRussianCp1251 = "\xCD\xE5 \xE7\xE0\xE4\xE0\xED e-mail";
-const std::string kReplaced = "a\xEF\xBF\xBDz";
 
 // Both ways; what does not convert is replaced (U+FFFD, or '?' in CP1251); a cut never splits a character.
 TEST(TextCodec, ConvertsBothWaysReplacesWhatDoesNotConvertAndCutsWholeCharacters) {
@@ -18,13 +17,12 @@ TEST(TextCodec, ConvertsBothWaysReplacesWhatDoesNotConvertAndCutsWholeCharacters
     EXPECT_EQ(cp1251.FromUtf8(kRussian), kRussianCp1251);
     EXPECT_EQ(cp1251.ToUtf8(kRussianCp1251), kRussian);
     for (const auto& [codec, text] : {std::pair{cp1251, "a\x98z"}, {utf8, "a\xD0z"}, {utf8, "a\xF4\x90\x80\x80z"}}) {
-        EXPECT_EQ(codec.ToUtf8(text), kReplaced) << text;
+        EXPECT_EQ(codec.ToUtf8(text), "a\xEF\xBF\xBDz") << text;
     }
     EXPECT_EQ(cp1251.FromUtf8("x\xE2\x82\xACy") + cp1251.FromUtf8("x\xE4\xB8\xADy"), "x\x88yx?y");  // the euro exists
-    EXPECT_EQ(utf8.CutToBytes("ab\xD0\x96", 3), "ab");
-    EXPECT_EQ(utf8.CutToBytes("ab\xD0\x96", 4), "ab\xD0\x96");
+    EXPECT_EQ(std::string(utf8.CutToBytes("ab\xD0\x96", 3)) + "|" + std::string(utf8.CutToBytes("ab\xD0\x96", 4)) + "|" +
+                  std::string(cp1251.CutToBytes(kRussianCp1251, 3)), "ab|ab\xD0\x96|\xCD\xE5 ");
     EXPECT_EQ(utf8.CutToBytes("a\x96\x96\x96\x96", 4), "a\x96\x96\x96") << "stray continuation bytes";
-    EXPECT_EQ(cp1251.CutToBytes(kRussianCp1251, 3), "\xCD\xE5 ");
     {
         testing::ScopedLocale c("C");
         EXPECT_TRUE(TextCodec::ForLocale().IsUtf8()) << "the C locale counts as UTF-8";

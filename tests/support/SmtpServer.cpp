@@ -4,7 +4,6 @@
 #include <strings.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <csignal>
 #include <stdexcept>
 #include <thread>
@@ -14,17 +13,19 @@ extern char** environ;
 namespace quorvel::testing {
 namespace {
 
-constexpr auto kPoll = std::chrono::milliseconds(20);
-
-bool SameName(const std::string& a, std::string_view b) { return ::strcasecmp(a.c_str(), std::string(b).c_str()) == 0; }
-
 // Waits up to 30 s for `done`.
 template <typename Done>
 bool PollFor(Done done) {
-    for (int tries = 0; tries < 1500; ++tries, std::this_thread::sleep_for(kPoll)) {
+    for (int tries = 0; tries < 1500; ++tries, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
         if (done()) return true;
     }
     return false;
+}
+
+std::size_t StoredCount(const std::filesystem::path& store) {
+    std::size_t n = 0;
+    while (std::filesystem::exists(store / (std::to_string(n + 1) + ".rec"))) ++n;
+    return n;
 }
 
 // Reads the records of one N.rec file (`key SP length LF bytes LF`, see tests/smtp_server.py).
@@ -53,12 +54,8 @@ ReceivedMessage ParseRecords(std::string_view text) {
 }  // namespace
 
 std::string ReceivedMessage::Header(std::string_view name) const {
-    auto it = std::find_if(Headers.begin(), Headers.end(), [&](const auto& h) { return SameName(h.first, name); });
-    return it == Headers.end() ? "" : it->second;
-}
-
-std::size_t ReceivedMessage::HeaderCount(std::string_view name) const {
-    return std::count_if(Headers.begin(), Headers.end(), [&](const auto& h) { return SameName(h.first, name); });
+    for (const auto& [key, value] : Headers) if (::strcasecmp(key.c_str(), std::string(name).c_str()) == 0) return value;
+    return "";
 }
 
 SmtpServer::SmtpServer(Fault fault, const std::vector<std::string>& refused, const std::string& security,
@@ -69,7 +66,7 @@ SmtpServer::SmtpServer(Fault fault, const std::vector<std::string>& refused, con
     std::vector<std::string> args = {"/usr/bin/python3", std::string(QUORVEL_TESTS_DIR) + "/smtp_server.py",
                                      "--port-file", portFile, "--store", (dir_ / "store").string(),
                                      "--fault", faults[static_cast<int>(fault)], "--security", security,
-                                     "--certs", (dir_ / "certs").string(), "--hold-dir", (dir_ / "hold").string()};
+                                     "--certs", (dir_ / "certs").string()};
     if (sizeLimit > 0) args.insert(args.end(), {"--size-limit", std::to_string(sizeLimit)});
     for (const auto& r : refused) args.insert(args.end(), {"--refuse", r});
     std::vector<char*> argv;
@@ -102,20 +99,12 @@ std::string SmtpServer::SmtpSection(int timeoutSeconds, const std::string& passw
 }
 
 bool SmtpServer::WaitUntilHeld() const {
-    return PollFor([&] { return std::filesystem::exists(dir_ / "hold" / "held"); });
-}
-
-void SmtpServer::Release() const { WriteFile(dir_ / "hold" / "release", ""); }
-
-std::size_t SmtpServer::StoredCount() const {
-    std::size_t n = 0;
-    while (std::filesystem::exists(dir_ / "store" / (std::to_string(n + 1) + ".rec"))) ++n;
-    return n;
+    return PollFor([&] { return std::filesystem::exists(dir_ / "store" / "held"); });
 }
 
 std::vector<ReceivedMessage> SmtpServer::Messages() const {
     std::vector<ReceivedMessage> messages;
-    for (std::size_t i = 1, count = StoredCount(); i <= count; ++i) {
+    for (std::size_t i = 1, count = StoredCount(dir_ / "store"); i <= count; ++i) {
         const std::string base = (dir_ / "store" / std::to_string(i)).string();
         messages.push_back(ParseRecords(ReadFile(base + ".rec")));
         messages.back().Raw = ReadFile(base + ".eml");
@@ -123,10 +112,8 @@ std::vector<ReceivedMessage> SmtpServer::Messages() const {
     return messages;
 }
 
-std::vector<ReceivedMessage> SmtpServer::WaitForMessages(std::size_t count, std::chrono::milliseconds limit) const {
-    for (auto waited = std::chrono::milliseconds(0); waited < limit && StoredCount() < count; waited += kPoll) {
-        std::this_thread::sleep_for(kPoll);
-    }
+std::vector<ReceivedMessage> SmtpServer::WaitForMessages(std::size_t count) const {
+    PollFor([&] { return StoredCount(dir_ / "store") >= count; });
     return Messages();
 }
 
