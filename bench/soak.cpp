@@ -106,7 +106,6 @@ public:
         add("451 at RCPT", 8, 5, Fault::DeferRecipients);
         add("drop after data", 8, 5, Fault::DropInData);
         add("stall at EHLO", 1, 1, Fault::Stall);
-        add("stall at RCPT", 1, 1, Fault::StallAtRcpt);
         targets_.push_back({"connection refused", 6, 1, nullptr, ClosedPort()});
         scanner_.Ini().FileName(app_ / "options.ini");
     }
@@ -208,8 +207,8 @@ private:
     // One cycle; with a holding server, one to three changes to the batch while the reply is held.
     std::string Cycle(const Target& t) {
         auto cycle = std::async(std::launch::async, [this] { return scanner_.ProcessMail(); });
-        // The server keeps its hold files beside its certificates (see SmtpServer).
-        const fs::path held = t.holds ? t.server->CAFile().parent_path().parent_path() / "hold" / "held" : fs::path();
+        // The server keeps its hold files in its store, beside its certificates (see SmtpServer).
+        const fs::path held = t.holds ? t.server->CAFile().parent_path().parent_path() / "store" / "held" : fs::path();
         while (cycle.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready) {
             if (!t.holds || !fs::exists(held)) continue;
             // The cycle's thread waits for the reply meanwhile; the folder it chose is the one being sent.
