@@ -1,9 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <csignal>
-#include <cstdlib>
 #include <regex>
 
 #include "service/JournalLog.h"
@@ -37,7 +33,6 @@ protected:
     const std::string options = "[Main]\nMailFolder=" + mail + "\nMail=robot@example.com\nLostFolder=" +
                                 (dir / "lost").string() + "\nTimer=1\n" + smtp.SmtpSection(5) + "[alias]\nbuh=buh@example.com\n";
 };
-using DeliveryTest = ExecutableTest;
 
 // With a start-up delay of 0 no settings check ever runs and systemd hears READY=1 at once; without
 // a terminal an interrupt is a stop. An unusable delay leaves the service running but never
@@ -72,11 +67,7 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
         EXPECT_EQ(server.Wait(), 2) << arguments[0];
         EXPECT_EQ(server.Output(), "Invalid Parameter\n");
     }
-    struct Case {
-        std::string key, value;   // the line of the good settings that is changed
-        int status;
-        std::string output;       // a line the output must hold
-    };
+    struct Case { std::string key, value; int status; std::string output; };   // a line changed; a line the output must hold
     const std::vector<Case> cases = {
         {"", "", 0, "QuorvelServer: настройки в порядке\nQuorvelServer: вход на SMTP-сервер 127.0.0.1:" + std::to_string(smtp.Port()) + " выполнен\n"},
         {"Password", "wrong-7301", 69, "QuorvelServer: вход на SMTP-сервер не выполнен: [67] Login denied (535 5.7.8 Authentication credentials invalid)\n"},
@@ -139,11 +130,9 @@ TEST_F(ExecutableTest, InstallAndUninstallInAThrowawayUnitFolder) {
 // batches are sent or moved to the lost folder; SIGUSR2 changes nothing, SIGUSR1 pauses, SIGHUP
 // continues with a new settings check. An interrupt asks on the terminal, and the loop goes on
 // while the question waits; No keeps the service, and Enter at the next question stops it.
-TEST_F(DeliveryTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) {
+TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) {
     fs::remove(mail);
-    testing::WriteFile(dir / "new/buh/a.txt", "a");
-    testing::WriteFile(dir / "new/buh/b.txt", "b");
-    testing::WriteFile(dir / "new/nobody/c.txt", "c");
+    for (const fs::path file : {"buh/a.txt", "buh/b.txt", "nobody/c.txt"}) testing::WriteFile(dir / "new" / file, file.stem().string());
     ServerProcess server(exe, {{}, {"TimerInterval=50"}, true});
     ASSERT_TRUE(server.WaitForError("<3>Не найден каталог почты " + mail + "\n"));
     fs::rename(dir / "new", mail);
@@ -172,12 +161,7 @@ TEST_F(DeliveryTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) {
     EXPECT_EQ(smtp.WaitForMessages(2).size(), 2u);
     // The "n" may still be on its way, and an interrupt while the question is open is ignored:
     // interrupt until the question is asked a second time.
-    bool askedAgain = false;
-    for (int attempt = 0; attempt < 50 && !askedAgain; ++attempt) {
-        server.Signal(SIGINT);
-        askedAgain = server.WaitForTerminal("[Y/n] ", 2, 400ms);
-    }
-    ASSERT_TRUE(askedAgain);
+    for (int attempt = 0; server.Signal(SIGINT), !server.WaitForTerminal("[Y/n] ", 2, 400ms); ++attempt) ASSERT_LT(attempt, 50);
     server.Type("\n");
     EXPECT_EQ(server.Wait(), 0);
     EXPECT_EQ(server.Errors(), kStarted + "<3>Не найден каталог почты " + mail + "\n<6>Каталог почты снова доступен: " + mail +

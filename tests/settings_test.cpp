@@ -26,7 +26,6 @@ protected:
         testing::WriteFile(dir / "options.ini", content);
         return GetAddress(folder, dir.Path());
     }
-
     testing::TempDir dir;
     clsINI ini;
     const std::string mailLog = (dir / "mail.log").string();
@@ -54,14 +53,11 @@ TEST_F(SettingsTest, MailLogAppendsStampedEntriesAndReportsAFailureOnce) {
 TEST_F(SettingsTest, IniLookupAndSaveRules) {
     const std::string file = "\xEF\xBB\xBF[main]\r\n; comment=1\r\n  Timer =  5  \r\nQuoted=\"  a b \"\nSingle='x'\rMixed=\"x'\n"
                              "NoEquals\n[ SMTP ]\nPort=25\nport=26\n[Main]\nLate=1\n";
-    EXPECT_EQ(Read(file, "TIMER", "Main"), "5");
-    EXPECT_EQ(Read(file, "quoted", "MAIN"), "  a b ");
-    EXPECT_EQ(Read(file, "Single", "Main"), "x");
-    EXPECT_EQ(Read(file, "Mixed", "Main"), "\"x'");
-    EXPECT_EQ(Read(file, "Port", "smtp"), "25") << "the first occurrence of a key wins";
-    EXPECT_EQ(Read(file, "Late", "Main"), "") << "only the first section of a name is read";
-    EXPECT_EQ(Read(file, "; comment", "Main"), "");
-    EXPECT_EQ(Read(file, "Port", "Other"), "");
+    for (const auto& [key, section, value] : std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"TIMER", "Main", "5"}, {"quoted", "MAIN", "  a b "}, {"Single", "Main", "x"}, {"Mixed", "Main", "\"x'"},
+             {"Port", "smtp", "25"}, {"Late", "Main", ""}, {"; comment", "Main", ""}, {"Port", "Other", ""}}) {
+        EXPECT_EQ(Read(file, key, section), value) << key;
+    }
     // Long values are cut to 254 bytes on a character boundary.
     std::string cyrillic;
     while (cyrillic.size() < 300) cyrillic += "ж";

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <deque>
-#include <tuple>
 #include <sstream>
 
 #include "base/Error.h"
@@ -27,19 +26,12 @@ using Cycle = std::tuple<long, std::string, MailStatus, Fault>;
 class WorkLoopTest : public ::testing::Test, EventLoop, ServiceControl, ClosePrompt, MailWork {
 protected:
     struct ManualTimer final : LoopTimer {
-        ManualTimer(WorkLoopTest& loop, std::function<void()> handler) : loop_(loop), handler_(std::move(handler)) {
-            loop_.timers_.push_back(this);
-        }
+        ManualTimer(WorkLoopTest& loop, std::function<void()> handler) : loop_(loop), handler_(std::move(handler)) { loop_.timers_.push_back(this); }
         ~ManualTimer() override { std::erase(loop_.timers_, this); }
         void Interval(int milliseconds) override { schedule.Interval(milliseconds, loop_.now); }
         int Interval() const override { return schedule.Interval(); }
         void Enabled(bool on) override { schedule.Enabled(on, loop_.now); }
         bool Enabled() const override { return schedule.Enabled(); }
-        void Fire() {
-            const unsigned generation = schedule.Generation();
-            handler_();
-            schedule.Fired(generation, loop_.now);
-        }
         TimerSchedule schedule;
         WorkLoopTest& loop_;
         std::function<void()> handler_;
@@ -53,7 +45,9 @@ protected:
             }
             if (!next) break;
             now = std::max(now, next->schedule.Due());
-            next->Fire();
+            const unsigned generation = next->schedule.Generation();
+            next->handler_();
+            next->schedule.Fired(generation, now);
         }
         now = std::max(now, until);
     }
@@ -64,8 +58,7 @@ protected:
 
     std::string ServiceName() const override { return "QuorvelServer"; }
     std::string DisplayName() const override { return ""; }
-    void Install() override {}
-    void Uninstall() override {}
+    void Install() override {}   void Uninstall() override {}
     void StartService() override { notices.push_back("READY=1"); }
     void StopService() override { notices.push_back("STOPPING=1"); }
     void SetStatus(std::string_view text) override { notices.push_back("STATUS=" + std::string(text)); }

@@ -10,7 +10,6 @@ namespace quorvel::testing {
 class FixedClock final : public Clock {
 public:
     FixedClock() = default;
-    // Pinned to one local date and time.
     FixedClock(int year, int month, int day, int hour, int minute, int second) {
         std::tm local{second, minute, hour, day, month - 1, year - 1900, 0, 0, -1, 0, nullptr};
         now = std::chrono::system_clock::from_time_t(std::mktime(&local));

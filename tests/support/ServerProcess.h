@@ -19,11 +19,9 @@ extern char** environ;
 
 namespace quorvel::testing {
 
-// quorvel-server as a child process: its standard output and error go to files beside the
-// executable, its standard input is /dev/null or a pseudo-terminal, and NOTIFY_SOCKET is a socket
-// of the test, so that what it tells systemd can be read back. Every wait ends at a generous
-// safety limit (only a hung process meets it; no test depends on how fast anything happens), or
-// as soon as the process has ended.
+// quorvel-server as a child: standard output and error go to files beside the executable, standard
+// input is /dev/null or a pseudo-terminal, NOTIFY_SOCKET is a socket of the test. Every wait ends
+// when the process does or at a generous safety limit that only a hung process meets.
 class ServerProcess {
 public:
     struct Options {
@@ -56,9 +54,7 @@ public:
 
     // True once `text` stands in standard error, or `count` times on the terminal, which turns
     // each line end into CR LF; the texts are compared without the CR.
-    bool WaitForError(std::string_view text) {
-        return Until([&] { return Holds(Errors(), text, 1); }, kSafetyLimit, [this] { return Running(); });
-    }
+    bool WaitForError(std::string_view text) { return Until([&] { return Holds(Errors(), text, 1); }, kSafetyLimit, [this] { return Running(); }); }
     bool WaitForTerminal(std::string_view text, int count = 1, std::chrono::milliseconds limit = kSafetyLimit) {
         return Until([&] {
             char buffer[4096];
@@ -73,9 +69,7 @@ public:
         const bool traced = std::getenv("QUORVEL_STRACE_DIR") && Until([&] { return !ReadFile(children).empty(); }, kSafetyLimit);
         ::kill(traced ? std::stoi(ReadFile(children)) : pid_, signal);
     }
-    void Type(std::string_view keys) const {
-        if (::write(terminalFd_, keys.data(), keys.size()) < 0) throw std::runtime_error("no terminal");
-    }
+    void Type(std::string_view keys) const { if (::write(terminalFd_, keys.data(), keys.size()) < 0) throw std::runtime_error("no terminal"); }
     // The exit status, or 128 + the signal that ended the process (killed after the safety limit).
     int Wait() {
         if (!Until([this] { return !Running(); }, kSafetyLimit)) ::kill(pid_, SIGKILL);
