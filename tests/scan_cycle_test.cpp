@@ -204,8 +204,8 @@ TEST_F(ScanCycleTest, AFileChangedDuringTheSendStaysAndGoesOutWithItsNewContent)
         {atRecipients, [&] { fs::remove(b), ::mkfifo(b.c_str(), 0644); }, stopped + "is no longer a regular file" + stay, all},
         {atRecipients, replace, stopped + "was replaced or changed since it was listed" + stay, all},
     };
-    std::size_t sent = 0;
     for (const auto& c : cases) {
+        const std::size_t sent = &c - cases + 1;  // one message a case, from the cycle after the held one
         for (const auto& name : all) WriteFile(Mail() / "buh" / name, name);
         EXPECT_EQ(CycleHeldBy(c.server, c.change), c.result);
         EXPECT_EQ(NamesIn(Mail() / "buh"), c.left);
@@ -214,7 +214,7 @@ TEST_F(ScanCycleTest, AFileChangedDuringTheSendStaysAndGoesOutWithItsNewContent)
         for (const auto& f : fs::directory_iterator(Mail() / "buh")) if (f.is_regular_file()) now[f.path().filename()] = ReadFile(f.path());
         WriteSettings();
         EXPECT_EQ(scanner_.ProcessMail(), "ok");
-        const auto message = server_.WaitForMessages(++sent).back();
+        const auto message = server_.WaitForMessages(sent).at(sent - 1);
         for (const auto& a : message.Attachments) received[a.FileName] = a.Data;
         EXPECT_EQ(received, now);
         fs::remove(b);
