@@ -27,7 +27,6 @@ FileDescriptor Hold(const fs::path& path, int how) {
     EXPECT_TRUE((how != 2 || ::flock(fd.Get(), LOCK_SH) == 0) && (how != 3 || ::fcntl(fd.Get(), F_SETLK, &lock) == 0));
     return fd;
 }
-
 // One '0' or '1' for each (how, seconds after the change) asked by the user nobody, to whom the
 // kernel grants no lease on a file of root's: how -1 holds nothing, else see Hold.
 std::string AsNobody(const fs::path& path, std::initializer_list<std::pair<int, int>> queries) {
@@ -56,7 +55,6 @@ std::string AsNobody(const fs::path& path, std::initializer_list<std::pair<int, 
     ::close(answer[0]), ::close(answer[1]);
     return text;
 }
-
 TEST(LeaseLockTest, AFileHeldByAnotherIsLockedUntilLetGoAndFifosAndLinksAreLocked) {
     testing::TempDir dir;
     const fs::path file = dir / "report.pdf";
@@ -78,7 +76,6 @@ TEST(LeaseLockTest, AFileHeldByAnotherIsLockedUntilLetGoAndFifosAndLinksAreLocke
     EXPECT_TRUE(lockTest.IsLocked(dir / "fifo")) << "never waited on";
     EXPECT_TRUE(lockTest.IsLocked(dir / "link")) << "never followed";
 }
-
 // Without leases a change less than 2 s ago counts as locked (a clock set back does not), and so
 // does a lock, or a file the service cannot read.
 TEST(LeaseLockTest, WithoutLeasesARecentChangeOrALockCountsAsLocked) {

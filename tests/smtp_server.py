@@ -1,15 +1,11 @@
 #!/usr/bin/python3
-"""A small SMTP server for the tests and the demo (aiosmtpd, run by /usr/bin/python3).
-
-Listens on 127.0.0.1, requires AUTH LOGIN or PLAIN, writes its port to --port-file. --security
-starttls: STARTTLS required first; tls: TLS from the first byte; certificate and CA (ca.pem) made by
-openssl in --certs DIR. --store DIR: message N gives N.eml (the DATA) and N.rec, records `key SP length
-LF bytes LF` as the email package reads it; DIR/commands gets each command's verb, " tls" once
-encrypted. --fault: refuse / defer: 550 / 451 for the --refuse addresses; drop: closes the connection
-once the data has arrived; stall: never answers EHLO; stall-data: stops reading the data; slow-final:
-answers the data after 5 s, never QUIT; hold-rcpt / hold-data: create DIR/held at the first RCPT TO or
-the data and wait for DIR/release; fail-first: 451 to the first two messages' data; down-first:
-closes the first two connections at once.
+"""A small SMTP server for the tests and the demo (aiosmtpd): 127.0.0.1, AUTH LOGIN or PLAIN required, port
+written to --port-file. --security starttls (STARTTLS first) or tls, with a certificate signed by --certs/ca.pem.
+--store DIR: message N gives N.eml (the DATA) and N.rec (records `key SP length LF bytes LF`); DIR/commands
+gets each command's verb, " tls" once encrypted. --fault: refuse / defer: 550 / 451 to the --refuse addresses;
+drop: closes once the data has arrived; stall: never answers EHLO; stall-data: stops reading the data;
+slow-final: answers the data after 5 s, never QUIT; hold-rcpt / hold-data: create DIR/held at the first RCPT
+or the data, wait for DIR/release; fail-first: 451 to the first two data; down-first: closes two connections.
 """
 
 import argparse, asyncio, logging, os, signal, ssl, subprocess, sys, warnings
@@ -19,7 +15,6 @@ from email.parser import BytesParser
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 VERBS = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT", "NOOP", "RSET"}
-
 
 def parse_args():
     p = argparse.ArgumentParser()
@@ -32,10 +27,8 @@ def parse_args():
     p.add_argument("--print", action="store_true", dest="print_messages")
     return p.parse_args()
 
-
 def make_certs(folder):
-    if os.path.exists(os.path.join(folder, "server.pem")):
-        return
+    if os.path.exists(os.path.join(folder, "server.pem")): return
     os.makedirs(folder, exist_ok=True)
     run = lambda *a: subprocess.run(["openssl", *a], cwd=folder, check=True, capture_output=True)
     key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "30"]
@@ -46,11 +39,9 @@ def make_certs(folder):
     run("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
         "-days", "30", "-extfile", "server.ext", "-out", "server.pem")
 
-
 def record(key, value):
     data = value if isinstance(value, bytes) else value.encode("utf-8", "surrogateescape")
     return key.encode() + b" " + str(len(data)).encode() + b"\n" + data + b"\n"
-
 
 def describe(envelope):
     msg = BytesParser(policy=policy.default).parsebytes(envelope.content)
@@ -68,7 +59,6 @@ def describe(envelope):
                    for d in getattr(v, "defects", ())]
     return fields
 
-
 def print_message(number, fields):
     get = lambda key: [v for k, v in fields if k == key]
     subject = dict(zip(get("header_name"), get("header_value"))).get("Subject", "")
@@ -76,12 +66,10 @@ def print_message(number, fields):
           f"subject:       {subject}", *(f"attachment:    {n} ({len(d)} bytes)" for n, d in
                                          zip(get("attachment_name"), get("attachment_data"))), sep="\n", flush=True)
 
-
 def write_whole(path, data):
     with open(path + ".tmp", "wb") as f:
         f.write(data)
     os.replace(path + ".tmp", path)
-
 
 class Handler:
     def __init__(self, args):
@@ -105,8 +93,7 @@ class Handler:
         return responses
 
     async def handle_RCPT(self, server, session, envelope, address, options):
-        if not envelope.rcpt_tos:
-            await self.hold("hold-rcpt")
+        if not envelope.rcpt_tos: await self.hold("hold-rcpt")
         if address.lower() in (r.lower() for r in self.args.refuse):
             if self.args.fault == "refuse": return "550 5.1.1 Recipient address rejected"
             if self.args.fault == "defer": return "451 4.2.1 Mailbox busy, try again later"
@@ -121,20 +108,16 @@ class Handler:
         if self.args.fault == "drop":
             server.transport.abort()
             return "421 closing"
-        if self.args.fault == "slow-final":
-            await asyncio.sleep(5)
+        if self.args.fault == "slow-final": await asyncio.sleep(5)
         await self.hold("hold-data")
         self.tries += 1
-        if self.args.fault == "fail-first" and self.tries <= 2:
-            return "451 4.3.0 Try again later"
+        if self.args.fault == "fail-first" and self.tries <= 2: return "451 4.3.0 Try again later"
         self.count += 1
         fields, base = describe(envelope), os.path.join(self.args.store, str(self.count))
         write_whole(base + ".eml", envelope.content)
         write_whole(base + ".rec", b"".join(record(k, v) for k, v in fields))
-        if self.args.print_messages:
-            print_message(self.count, fields)
+        if self.args.print_messages: print_message(self.count, fields)
         return "250 Message accepted"
-
 
 class LoggedSMTP(SMTP):
     """Writes the verb of every command line (not the message data) to `transcript` as it arrives."""
@@ -161,14 +144,12 @@ class LoggedSMTP(SMTP):
             readuntil.logged = True
             self._reader.readuntil = readuntil
 
-
 def authenticator(user, password):
     def authenticate(server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword)
               and auth_data.login == user.encode() and auth_data.password == password.encode())
         return AuthResult(success=ok, handled=False)
     return authenticate
-
 
 async def serve(args):
     loop = asyncio.get_running_loop()
@@ -189,21 +170,15 @@ async def serve(args):
                                       ssl=context if args.security == "tls" else None)
     port = server.sockets[0].getsockname()[1]
     write_whole(args.port_file, f"{port}\n".encode())
-    if args.print_messages:
-        print(f"listening on 127.0.0.1:{port} ({args.security})", flush=True)
+    if args.print_messages: print(f"listening on 127.0.0.1:{port} ({args.security})", flush=True)
     stop = loop.create_future()
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, lambda: stop.done() or stop.set_result(None))
     await stop
     server.close()
 
-
-def main():
+if __name__ == "__main__":
     # Plain-text AUTH is part of what this server tests; keep its warnings out of the demo's output.
     warnings.simplefilter("ignore")
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)
     asyncio.run(serve(parse_args()))
-
-
-if __name__ == "__main__":
-    main()

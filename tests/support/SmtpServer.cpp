@@ -14,11 +14,8 @@ namespace quorvel::testing {
 namespace {
 
 // Waits up to 30 s for `done`.
-template <typename Done>
-bool PollFor(Done done) {
-    for (int tries = 0; tries < 1500; ++tries, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
-        if (done()) return true;
-    }
+template <typename Done> bool PollFor(Done done) {
+    for (int tries = 0; tries < 1500; ++tries, std::this_thread::sleep_for(std::chrono::milliseconds(20))) if (done()) return true;
     return false;
 }
 
@@ -72,25 +69,16 @@ SmtpServer::SmtpServer(Fault fault, const std::vector<std::string>& refused, con
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-        throw std::runtime_error("cannot start the test SMTP server");
-    }
-    const bool listening = PollFor([&] {
-        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-            pid_ = -1;
-            throw std::runtime_error("the test SMTP server ended before it listened (is python3-aiosmtpd installed?)");
-        }
+    if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) throw std::runtime_error("cannot start the test SMTP server");
+    if (!PollFor([&] {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1, throw std::runtime_error("the test SMTP server ended early");
         return !ReadFile(portFile).empty();
-    });
-    if (!listening) throw std::runtime_error("the test SMTP server did not start listening in time");
+    })) throw std::runtime_error("the test SMTP server did not start listening in time");
     port_ = std::stoi(ReadFile(portFile));
 }
 
 SmtpServer::~SmtpServer() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0) ::kill(pid_, SIGTERM), ::waitpid(pid_, nullptr, 0);
 }
 
 std::string SmtpServer::SmtpSection(int timeoutSeconds, const std::string& password) const {

@@ -23,7 +23,6 @@ struct ReceivedMessage {
     std::vector<ReceivedAttachment> Attachments;
     std::vector<std::string> Defects;                          // "Header: Class: text" or "Class: text"
     std::string Raw;                                           // the DATA as received
-
     std::string Header(std::string_view name) const;  // the first of that name, "" when absent
 };
 
@@ -40,7 +39,6 @@ public:
     ~SmtpServer();
     SmtpServer(const SmtpServer&) = delete;
     SmtpServer& operator=(const SmtpServer&) = delete;
-
     int Port() const { return port_; }
     std::string Password() const { return "secret"; }
     std::filesystem::path CAFile() const { return dir_ / "certs" / "ca.pem"; }
@@ -48,11 +46,9 @@ public:
     std::string SmtpSection(int timeoutSeconds, const std::string& password = "secret") const;
     // The verb of every command line received so far, one a line, with " tls" once encrypted.
     std::string Commands() const { return ReadFile(dir_ / "store" / "commands"); }
-
     // With a Hold fault: waits until the server holds its reply (false after 30 s); then lets it go.
     bool WaitUntilHeld() const;
     void Release() const { WriteFile(dir_ / "store" / "release", ""); }
-
     std::vector<ReceivedMessage> Messages() const;
     // Waits until `count` messages have arrived or 30 s have passed; returns all of them.
     std::vector<ReceivedMessage> WaitForMessages(std::size_t count) const;
