@@ -25,6 +25,7 @@ def parse_args():
     p.add_argument("--size-limit", type=int)
     p.add_argument("--refuse", action="append", default=[])
     p.add_argument("--print", action="store_true", dest="print_messages")
+    p.add_argument("--parent", type=int)  # ends when this process does: a crashed test leaves no server
     return p.parse_args()
 
 def make_certs(folder):
@@ -174,7 +175,8 @@ async def serve(args):
     stop = loop.create_future()
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, lambda: stop.done() or stop.set_result(None))
-    await stop
+    while not stop.done() and (not args.parent or os.path.exists(f"/proc/{args.parent}")):
+        await asyncio.wait([stop], timeout=0.5)
     server.close()
 
 if __name__ == "__main__":

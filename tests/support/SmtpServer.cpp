@@ -61,7 +61,7 @@ SmtpServer::SmtpServer(Fault fault, const std::vector<std::string>& refused, con
                             "hold-data", "defer", "fail-first", "down-first"};
     const std::string portFile = (dir_ / "port").string();
     std::vector<std::string> args = {"/usr/bin/python3", std::string(QUORVEL_TESTS_DIR) + "/smtp_server.py",
-                                     "--port-file", portFile, "--store", (dir_ / "store").string(),
+                                     "--port-file", portFile, "--store", (dir_ / "store").string(), "--parent", std::to_string(::getpid()),
                                      "--fault", faults[static_cast<int>(fault)], "--security", security,
                                      "--certs", (dir_ / "certs").string()};
     if (sizeLimit > 0) args.insert(args.end(), {"--size-limit", std::to_string(sizeLimit)});
