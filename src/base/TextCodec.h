@@ -15,7 +15,6 @@ public:
     // The character set of the current LC_CTYPE locale; the C/POSIX locale counts as UTF-8.
     static TextCodec ForLocale();
 
-    const std::string& Charset() const { return charset_; }
     bool IsUtf8() const { return utf8_; }
 
     std::string ToUtf8(std::string_view bytes) const;
