@@ -45,7 +45,7 @@ std::optional<FileIdentity> LookAt(int folderFd, const std::string& name) {
 }
 
 void Batch::Add(const std::string& name) {
-    files_.push_back({name, Look(name).value_or(FileIdentity{}), std::nullopt});
+    files_.push_back({name, Look(name).value_or(FileIdentity{}), std::nullopt, std::nullopt});
 }
 
 std::string Batch::DeleteSent(const BatchFile& file) const {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ContentDigest.h"
 #include "base/FileDescriptor.h"
 #include "mail/FileIdentity.h"
 
@@ -15,11 +16,12 @@ namespace quorvel {
 std::optional<FileIdentity> LookAt(int folderFd, const std::string& name);
 
 // One file of a batch: its name in the recipient folder, the identity it had when it was listed,
-// and the identity it had when its streaming ended (set by the send).
+// and the identity and content digest it had when its streaming ended (set by the send).
 struct BatchFile {
     std::string Name;
     FileIdentity Listed;
     std::optional<FileIdentity> Sent;
+    std::optional<ContentDigest> SentDigest;
 };
 
 // The batch of one recipient folder, held from its listing to its deletion or move. The folder is
