@@ -96,21 +96,28 @@ protected:
     Scanner scanner_{app_.Path(), log_, lockTest_, clock_};
 };
 
-// Only the batch is deleted: a file dropped while the server holds its reply stays for the next cycle.
+// Only the batch is deleted: a file dropped while the server holds its reply stays for the next
+// cycle. An empty file is sent and deleted like any other, in a batch and alone.
 TEST_F(ScanCycleTest, ASentBatchIsDeletedAndItsFolderKept) {
+    WriteFile(Mail() / "buh/empty.txt", "");
     WriteFile(Mail() / "buh/report.pdf", "pdf");
     WriteFile(Mail() / "buh/report.xml", "xml");
     fs::permissions(Mail() / "buh/report.xml", fs::perms::owner_read);
     SmtpServer holding(SmtpServer::Fault::HoldAtData);
-    EXPECT_EQ(CycleHeldBy(holding, [&] { WriteFile(Mail() / "buh/late.txt", "late"); }), "ok");
+    EXPECT_EQ(CycleHeldBy(holding, [&] { WriteFile(Mail() / "buh/late.txt", ""); }), "ok");
     const auto message = holding.WaitForMessages(1).at(0);
-    EXPECT_EQ(message.Header("To") + message.Attachments.at(1).Data, "buh@example.comxml");
+    std::string attachments;
+    for (const auto& a : message.Attachments) attachments += " " + a.FileName + "=" + a.Data;
+    EXPECT_EQ(message.Header("To") + attachments, "buh@example.com empty.txt= report.pdf=pdf report.xml=xml");
     EXPECT_EQ(NamesIn(Mail() / "buh"), Names{"late.txt"});
-    EXPECT_EQ(LogTexts(), (Names{"Найден непустой каталог: buh", "Найдены файлы к отправке: [report.pdf] [report.xml] ",
+    EXPECT_EQ(LogTexts(), (Names{"Найден непустой каталог: buh", "Найдены файлы к отправке: [empty.txt] [report.pdf] [report.xml] ",
                                  "Отправка почты на: buh"}));
-    fs::remove(Mail() / "buh/late.txt");
+    WriteSettings();
+    EXPECT_EQ(scanner_.ProcessMail(), "ok");
+    EXPECT_EQ(server_.WaitForMessages(1).at(0).Attachments.at(0).FileName, "late.txt");
+    EXPECT_TRUE(fs::is_empty(Mail() / "buh"));
     EXPECT_EQ(scanner_.ProcessMail(), "");
-    EXPECT_EQ(LogTexts().size(), 3u) << "a cycle with nothing to do logs nothing";
+    EXPECT_EQ(LogTexts().size(), 6u) << "a cycle with nothing to do logs nothing";
 }
 TEST_F(ScanCycleTest, EachCycleStartsAfterTheFolderTriedLastSoNoFolderHoldsBackTheOthers) {
     WriteSettings();

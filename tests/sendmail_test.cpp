@@ -212,17 +212,41 @@ TEST(Retry, FailuresAreSortedByTheServersReplyFirst) {
     for (const auto& c : cases) EXPECT_EQ(ClassifyFailure(c.curl, c.reply), c.kind) << c.curl << " " << c.reply;
 }
 std::string Encode(const std::string& data) {
-    std::string out;
-    std::size_t lineLength = 0;
-    AppendBase64Lines(reinterpret_cast<const unsigned char*>(data.data()), data.size(), lineLength, out);
+    std::string out(Base64LinesSize(data.size()), '\0');
+    out.resize(Base64Lines().Encode(reinterpret_cast<const unsigned char*>(data.data()), data.size(), out.data()));
     return out;
 }
-TEST(Base64, PaddingAndLines) {
-    EXPECT_EQ(Encode("") + "|" + Encode("f") + "|" + Encode("fo") + "|" + Encode("foo") + "|" + Encode("\xff\xfe\xfd"),
-              "|Zg==|Zm8=|Zm9v|//79");
-    const std::string line = Encode(std::string(57, 'a'));  // 76 characters
-    EXPECT_EQ(line.size(), 76u);
-    EXPECT_EQ(Encode(std::string(114, 'a')), line + "\r\n" + line) << "76 characters a line, no line end after the last";
+// Each file gives one encoding in lines of 76 characters whatever the size of the reads that take
+// it, with the digest of its bytes and its identity at the end; an empty one is done at once.
+TEST(Base64, FilesEncodeTheSameInReadsOfAnySize) {
+    std::string bytes58;
+    for (char c = 0; c < 58; ++c) bytes58 += c;
+    const std::string line57 = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1Njc4";
+    const struct { std::string content, encoded; } cases[] = {
+        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"\xff\xfe\xfd", "//79"},
+        {bytes58.substr(0, 57), line57}, {bytes58, line57 + "\r\nOQ=="},
+    };
+    testing::TempDir dir;
+    for (const auto& c : cases) {
+        testing::WriteFile(dir / "f", c.content);
+        std::optional<Batch> batch = Batch::OpenPath(dir.Path());
+        batch->Add("f");
+        BatchFile& file = batch->Files()[0];
+        Base64FileStream stream(batch->Fd(), file);
+        EXPECT_EQ(file.Sent.has_value(), c.content.empty()) << "an empty file is finished when its stream is made";
+        for (const std::size_t readSize : {1, 5, 79, 4096}) {
+            std::string streamed, piece(readSize, '\0');
+            for (std::size_t n; (n = stream.Read(piece.data(), readSize)) > 0;) streamed.append(piece, 0, n);
+            EXPECT_EQ(streamed, c.encoded) << c.content.size() << " bytes in reads of " << readSize;
+            EXPECT_EQ(file.Sent, file.Listed);
+            DigestBuilder digest;
+            digest.Add(c.content.data(), c.content.size());
+            EXPECT_EQ(file.SentDigest, digest.Finish());
+            stream.Rewind();
+        }
+        EXPECT_EQ(Encode(c.content), c.encoded);
+    }
+    EXPECT_EQ(Base64("\xff\xfe\xfd") + Base64("fo"), "//79Zm8=") << "one line for an encoded word";
     for (std::size_t n = 0; n < 300; ++n) EXPECT_EQ(Base64LinesSize(n), Encode(std::string(n, 'a')).size()) << n;
 }
 // Streamed in small reads, each file gives one encoding; a batch holds one file open at a time.

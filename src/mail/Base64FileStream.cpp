@@ -29,6 +29,7 @@ Base64FileStream::Base64FileStream(int folderFd, BatchFile& file) : folderFd_(fo
     if (::faccessat(folderFd_, file_.Name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
         throw SystemError("cannot open " + file_.Name);
     }
+    FinishIfEmpty();
 }
 
 void Base64FileStream::Check(const struct stat& info) const {
@@ -38,8 +39,8 @@ void Base64FileStream::Check(const struct stat& info) const {
     }
 }
 
-// The file is opened at its first read and closed, its buffers freed, at its end, so that a
-// batch of many files holds one open file and one set of buffers at a time.
+// The file is opened at its first read and closed at the end of its reading, its buffer freed
+// once encoded, so that a batch of many files holds one open file and one buffer at a time.
 void Base64FileStream::Open() {
     fd_ = FileDescriptor(
         ::openat(folderFd_, file_.Name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
@@ -52,12 +53,34 @@ void Base64FileStream::Open() {
     if (::fstat(fd_.Get(), &info) != 0) throw SystemError("cannot read " + file_.Name);
     Check(info);
     left_ = file_.Listed.Size;
-    input_.resize(kPieceSize);
+    input_.resize(static_cast<std::size_t>(std::min<std::uintmax_t>(kPieceSize, left_)));
+    digest_ = std::make_unique<DigestBuilder>();
+}
+
+// The end of the file's reading: what it is now and what was read, for the delete after the send.
+void Base64FileStream::Finish() {
+    struct stat info {};
+    if (::fstat(fd_.Get(), &info) != 0) throw SystemError("cannot read " + file_.Name);
+    file_.Sent = FileIdentity::Of(info);
+    file_.SentDigest = digest_->Finish();
+    fd_ = FileDescriptor();
+    digest_.reset();
+}
+
+// libcurl never asks a part of length 0 for its content, so an empty file is read, so to speak,
+// when its stream is made, through the same checks as any other.
+void Base64FileStream::FinishIfEmpty() {
+    if (file_.Listed.Size != 0) return;
+    Open();
+    end_ = true;
+    Finish();
 }
 
 void Base64FileStream::Close() {
     fd_ = FileDescriptor();
+    digest_.reset();
     std::vector<unsigned char>().swap(input_);
+    inputPos_ = inputEnd_ = 0;
 }
 
 // Up to one piece, never past the listed size: what goes out is what was listed.
@@ -76,45 +99,56 @@ std::size_t Base64FileStream::ReadPiece() {
     return filled;
 }
 
+// The next piece of the file into the input buffer; false at the end, the buffer freed.
 bool Base64FileStream::Refill() {
     if (end_) {
-        std::string().swap(encoded_);
-        encodedPos_ = 0;
+        Close();
         return false;
     }
     if (!fd_.Valid()) Open();
-    const std::size_t filled = ReadPiece();
-    encoded_.clear();
-    encodedPos_ = 0;
-    AppendBase64Lines(input_.data(), filled, lineLength_, encoded_);
-    if (end_) {
-        struct stat info {};
-        if (::fstat(fd_.Get(), &info) != 0) throw SystemError("cannot read " + file_.Name);
-        file_.Sent = FileIdentity::Of(info);
-        Close();
-    }
-    return !encoded_.empty();
+    inputPos_ = 0;
+    inputEnd_ = ReadPiece();
+    digest_->Add(input_.data(), inputEnd_);
+    if (end_) Finish();
+    return inputEnd_ > 0 || Refill();
+}
+
+std::size_t Base64FileStream::Spill(char* out, std::size_t size) {
+    const std::size_t n = std::min(size, spillEnd_ - spillPos_);
+    std::memcpy(out, spill_.data() + spillPos_, n);
+    spillPos_ += n;
+    return n;
 }
 
 std::size_t Base64FileStream::Read(char* out, std::size_t size) {
-    std::size_t done = 0;
+    std::size_t done = Spill(out, size);
     while (done < size) {
-        if (encodedPos_ == encoded_.size() && !Refill()) break;
-        std::size_t n = std::min(size - done, encoded_.size() - encodedPos_);
-        std::memcpy(out + done, encoded_.data() + encodedPos_, n);
-        encodedPos_ += n;
-        done += n;
+        if (inputPos_ == inputEnd_ && !Refill()) break;
+        const std::size_t take = std::min(inputEnd_ - inputPos_, encoder_.InputFor(size - done));
+        if (take > 0) {
+            done += encoder_.Encode(input_.data() + inputPos_, take, out + done);
+            inputPos_ += take;
+            continue;
+        }
+        // Too little room for the next group: it waits, encoded, for the rest of this buffer and the next.
+        const std::size_t group = std::min<std::size_t>(3, inputEnd_ - inputPos_);
+        spillEnd_ = encoder_.Encode(input_.data() + inputPos_, group, spill_.data());
+        spillPos_ = 0;
+        inputPos_ += group;
+        done += Spill(out + done, size - done);
     }
+    if (end_ && inputPos_ == inputEnd_) Close();
     return done;
 }
 
 void Base64FileStream::Rewind() {
     Close();
     file_.Sent.reset();
-    encoded_.clear();
-    encodedPos_ = 0;
-    lineLength_ = 0;
+    file_.SentDigest.reset();
+    encoder_.Reset();
+    spillPos_ = spillEnd_ = 0;
     end_ = false;
+    FinishIfEmpty();
 }
 
 }  // namespace quorvel
