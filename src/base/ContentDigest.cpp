@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 #include <xxhash.h>
+#if defined(__x86_64__)
+#include <xxh_x86dispatch.h>  // the library's own choice of SSE2, AVX2 or AVX-512 at run time
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -23,8 +26,14 @@ DigestBuilder::~DigestBuilder() { XXH3_freeState(State(state_)); }
 
 void DigestBuilder::Reset() { XXH3_128bits_reset(State(state_)); }
 
+// Every byte sent goes through here: with the widest vectors the processor has, the digest costs
+// a fraction of the base64 encoding beside it.
 void DigestBuilder::Add(const void* data, std::size_t size) {
+#if defined(__x86_64__)
+    XXH3_128bits_update_dispatch(State(state_), data, size);
+#else
     XXH3_128bits_update(State(state_), data, size);
+#endif
 }
 
 ContentDigest DigestBuilder::Finish() const {
