@@ -44,7 +44,7 @@ soak: setup
 # libFuzzer targets (clang) in their own build folder; each runs FUZZ_SECONDS, never in `make test`.
 # New inputs go to build-fuzz/corpus; the seeds in fuzz/corpus are only read.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = codec ini alias address header
+FUZZ_TARGETS = codec ini alias address header base64
 fuzz:
 	@scripts/setup fuzz
 	cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
