@@ -202,6 +202,7 @@ int Listen(int& port) {
 
 struct Run {
     double seconds;
+    double cpuSeconds;  // user and system time of the sender's process, what load does not stretch
     long peakKiB;
     int status;
 };
@@ -216,7 +217,9 @@ Run Measure(Body body) {
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    return {took.count(), usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    const auto cpu = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return {took.count(), cpu(usage.ru_utime) + cpu(usage.ru_stime), usage.ru_maxrss,
+            WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
 std::vector<std::string> MakeBatch(const fs::path& folder, std::size_t totalMiB) {
@@ -286,15 +289,18 @@ int SendWithCurl(int port, const fs::path& caFile, const fs::path& message) {
 }
 
 void Report(const char* who, const Run& run, std::size_t mib) {
-    std::printf("%-10s %8.2f s %8.1f MiB/s   peak RSS %7.1f MiB   exit %d\n", who, run.seconds,
-                mib / run.seconds, run.peakKiB / 1024.0, run.status);
+    std::printf("%-10s %8.2f s %8.1f MiB/s   CPU %6.2f s   peak RSS %7.1f MiB   exit %d\n", who, run.seconds,
+                mib / run.seconds, run.cpuSeconds, run.peakKiB / 1024.0, run.status);
     std::fflush(stdout);
 }
 
 Run Median(std::vector<Run> runs) {
     std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.seconds < b.seconds; });
     Run median = runs[runs.size() / 2];
-    for (const Run& run : runs) median.peakKiB = std::max(median.peakKiB, run.peakKiB);
+    std::vector<double> cpu;
+    for (const Run& run : runs) median.peakKiB = std::max(median.peakKiB, run.peakKiB), cpu.push_back(run.cpuSeconds);
+    std::sort(cpu.begin(), cpu.end());
+    median.cpuSeconds = cpu[cpu.size() / 2];
     return median;
 }
 
@@ -348,8 +354,8 @@ int main(int argc, char** argv) {
     const Run ourMedian = Median(ours), curlMedian = Median(theirs);
     Report("SendMail", ourMedian, mib);
     Report("curl", curlMedian, mib);
-    std::printf("SendMail / curl: %.2f   load average %s", ourMedian.seconds / curlMedian.seconds,
-                ReadAll("/proc/loadavg").c_str());
+    std::printf("SendMail / curl: %.2f wall, %.2f CPU   load average %s", ourMedian.seconds / curlMedian.seconds,
+                ourMedian.cpuSeconds / curlMedian.cpuSeconds, ReadAll("/proc/loadavg").c_str());
     // Every message but s-nail's (its own headers and encoder) has the recorded message's length.
     std::string received = ReadAll(lengths);
     std::replace(received.begin(), received.end(), '\n', ' ');
