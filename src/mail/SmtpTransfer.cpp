@@ -15,7 +15,9 @@
 namespace quorvel {
 namespace {
 
-// libcurl sends the message in pieces of this size; bigger pieces cost memory, smaller ones speed.
+// libcurl sends the message in pieces of this size, each attachment encoded straight into it.
+// Measured on loopback, plain and over TLS: 64 KiB costs more time, 1 and 2 MiB more memory
+// (libcurl keeps a second buffer of twice the size for its end-of-data escape) and no time.
 constexpr long kUploadBuffer = 256 * 1024;
 
 struct MimeFree { void operator()(curl_mime* m) const { curl_mime_free(m); } };
