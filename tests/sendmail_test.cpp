@@ -271,8 +271,6 @@ TEST(Base64, FilesStreamInSmallReadsOneOpenAtATime) {
     }
     EXPECT_EQ(streamed, Encode(data));
     EXPECT_EQ(OpenDescriptors(), before);
-    streams[0].Rewind();
-    EXPECT_EQ(std::string(piece, streams[0].Read(piece, 4)), streamed.substr(0, 4));
     testing::WriteFile(dir / "gone", "x");
     batch->Files()[300].Listed = *batch->Look("gone");
     Base64FileStream gone(batch->Fd(), batch->Files()[300]);
