@@ -6,7 +6,7 @@ gets each command's verb, " tls" once encrypted. --fault: refuse / defer: 550 / 
 drop: closes once the data has arrived; stall: never answers EHLO; stall-data: stops reading the data;
 slow-final: answers the data after 5 s, never QUIT; hold-rcpt / hold-data: create DIR/held at the first RCPT
 or the data, wait for DIR/release; fail-first: 451 to the first two data; down-first: closes two connections;
-no-auth: offers no AUTH and takes mail without it; echo-auth: a refused login repeats the login data in base64;
+no-auth: offers no AUTH and takes mail without it; bare-auth: lists AUTH without a mechanism; echo-auth: a refused login repeats the login data in base64;
 refuse-data: 552 to the data. DIR/helo gets the name of every EHLO or HELO.
 """
 
@@ -173,7 +173,8 @@ async def serve(args):
         handler, hostname="127.0.0.1", decode_data=False,
         authenticator=authenticator(args.user, args.password, args.fault == "echo-auth"),
         auth_required=not no_auth, auth_require_tls=starttls or no_auth, data_size_limit=args.size_limit,
-        tls_context=context if starttls else None, require_starttls=starttls)
+        tls_context=context if starttls else None, require_starttls=starttls,
+        auth_exclude_mechanism=["LOGIN", "PLAIN"] if args.fault == "bare-auth" else None)
     server = await loop.create_server(factory, "127.0.0.1", args.port,
                                       ssl=context if args.security == "tls" else None)
     port = server.sockets[0].getsockname()[1]

@@ -101,7 +101,7 @@ void SmtpDiagnostics::NoteReply(std::string_view line) {
     if (line.starts_with("354")) dataSent_ = true;
     if (!greeting_) return;
     const std::string_view keyword = line.size() > 4 ? line.substr(4) : std::string_view();
-    if (keyword.starts_with("AUTH")) authOffer_ = CutAtCharacter(CleanHeaderText(keyword), kReplyLimit);
+    if (keyword.starts_with("AUTH")) authOffer_ = CutAtCharacter(CleanHeaderText(TrimBlanks(keyword)), kReplyLimit);
     if (SameNameAnyCase(TrimBlanks(keyword), "STARTTLS")) offersStartTls_ = true;
     if (!last) return;
     greeting_ = false;
