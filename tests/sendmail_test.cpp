@@ -74,11 +74,11 @@ TEST_F(SendMailTest, NamesAndAddressListsArriveIntactAndAddNothing) {
     const std::string signature = "С уважением, бухгалтерия", ascii = "Quarterly report (2026), all branches: " + std::string(60, 'x') + ".txt";
     Configure(server, "", "Бухгалтерия <sender@example.com>", signature);
     Drop(name, "abc"), Drop(forged, ""), Drop(ascii, "");
-    ASSERT_EQ(Send("Бухгалтерия <a@example.com>; b@example.com, \"Petrov, P.\" <c@example.com>,", {forged, name, ascii},
+    ASSERT_EQ(Send("Бухгалтерия <a@example.com>; b@example.com, \"Petrov, Pyotr Petrovich, chief accountant of the North branch\" <c@example.com>,", {forged, name, ascii},
                    forged + name), "ok");
     const auto m = server.WaitForMessages(1).at(0);
     EXPECT_EQ(m.Recipients, (Names{"a@example.com", "b@example.com", "c@example.com", "sender@example.com"}));
-    EXPECT_EQ(m.Header("To"), "Бухгалтерия <a@example.com>, b@example.com, \"Petrov, P.\" <c@example.com>");
+    EXPECT_EQ(m.Header("To"), "Бухгалтерия <a@example.com>, b@example.com, \"Petrov, Pyotr Petrovich, chief accountant of the North branch\" <c@example.com>");
     EXPECT_EQ(m.Header("From") + m.Header("Bcc"), "Бухгалтерия <sender@example.com>");
     EXPECT_EQ(m.Header("Subject"), shown + name);
     EXPECT_EQ(m.Body, "Вложения (3): \r\n" + shown + "\r\n" + name + "\r\n" + ascii + "\r\n---\r\n" + signature);
