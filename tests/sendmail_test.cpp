@@ -124,7 +124,7 @@ TEST_F(SendMailTest, RefusalsSayWhyAndSendNothingTheyShouldNot) {
         {None, "none", "starttls", true, "secret", "Error  64: STARTTLS not supported", "AUTH", 0},
         {None, "starttls", "none", false, "secret", "Error  67: No login offered: the server lists no AUTH in its reply to EHLO, "
                                                     "so nothing was sent; it offers STARTTLS: try [SMTP] Security=starttls", "MAIL", 0},
-        {NoAuth, "none", "", false, "secret", "Error  67: No login offered: the server lists no AUTH in its reply to EHLO, "
+        {NoAuth, "starttls", "starttls", true, "secret", "Error  67: No login offered: the server lists no AUTH in its reply to EHLO, "
                                               "so nothing was sent; check [SMTP] Server", "MAIL", 0},
         {BareAuth, "none", "", false, "secret", "Error  67: No usable login: the server offers none that this service can use (AUTH)", "MAIL", 0},
         {EchoAuth, "none", "", false, "wrong", "Error  67: Login denied (535 5.7.8)", "MAIL", 0},

@@ -95,7 +95,7 @@ class Handler:
         session.host_name = hostname
         with open(os.path.join(self.args.store, "helo"), "a") as f:
             f.write(hostname + "\n")
-        return responses
+        return [r for r in responses if self.args.fault != "no-auth" or not r[4:].startswith("AUTH")]
 
     async def handle_RCPT(self, server, session, envelope, address, options):
         if not envelope.rcpt_tos: await self.hold("hold-rcpt")
@@ -168,11 +168,11 @@ async def serve(args):
     os.makedirs(args.store, exist_ok=True)
     LoggedSMTP.transcript = os.path.join(args.store, "commands")
     LoggedSMTP.drops = 2 if args.fault == "down-first" else 0
-    handler, starttls, no_auth = Handler(args), args.security == "starttls", args.fault == "no-auth"
+    handler, starttls = Handler(args), args.security == "starttls"
     factory = lambda: LoggedSMTP(
         handler, hostname="127.0.0.1", decode_data=False,
         authenticator=authenticator(args.user, args.password, args.fault == "echo-auth"),
-        auth_required=not no_auth, auth_require_tls=starttls or no_auth, data_size_limit=args.size_limit,
+        auth_required=args.fault != "no-auth", auth_require_tls=starttls, data_size_limit=args.size_limit,
         tls_context=context if starttls else None, require_starttls=starttls,
         auth_exclude_mechanism=["LOGIN", "PLAIN"] if args.fault == "bare-auth" else None)
     server = await loop.create_server(factory, "127.0.0.1", args.port,
