@@ -60,17 +60,20 @@ TEST_F(ExecutableTest, TheStartUpDelayDecidesReadinessAndABrokenPipeDoesNotEndTh
 }
 
 // `/t` checks every setting (status 78, the setting named), then logs in to the server (0, or 69
-// when it refuses); the password never shows and nothing is sent. Any other argument is refused.
+// when it refuses or offers no login); the password never shows and nothing is sent. Any other argument is refused.
 TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgumentsAreRefused) {
     for (std::vector<std::string> arguments : std::vector<std::vector<std::string>>{{"/I"}, {"/i", "extra"}, {"/u/i"}}) {
         ServerProcess server(exe, {arguments, {}, false});
         EXPECT_EQ(server.Wait(), 2) << arguments[0];
         EXPECT_EQ(server.Output(), "Invalid Parameter\n");
     }
+    const testing::SmtpServer tlsOnly(testing::SmtpServer::Fault::None, {}, "starttls");  // AUTH only after STARTTLS
     struct Case { std::string key, value; int status; std::string output; };   // a line changed; a line the output must hold
     const std::vector<Case> cases = {
         {"", "", 0, "QuorvelServer: настройки в порядке\nQuorvelServer: вход на SMTP-сервер 127.0.0.1:" + std::to_string(smtp.Port()) + " выполнен\n"},
-        {"Password", "wrong-7301", 69, "QuorvelServer: вход на SMTP-сервер не выполнен: [67] Login denied (535 5.7.8 Authentication credentials invalid)\n"},
+        {"Password", "wrong-7301", 69, "QuorvelServer: вход на SMTP-сервер не выполнен: [67] Login denied (535 5.7.8)\n"},
+        {"Port", std::to_string(tlsOnly.Port()), 69, "QuorvelServer: вход на SMTP-сервер не выполнен: [67] No login offered: "
+                                                    "the server lists no AUTH in its reply to EHLO, so nothing was sent; it offers STARTTLS: try [SMTP] Security=starttls\n"},
         {"Password", "", 78, "QuorvelServer: Не задан пароль SMTP-сервера\n"},
         {"Port", "25a", 78, "QuorvelServer: [SMTP] Port is not a whole number from 1 to 65535: \"25a\"\n"},
         {"Timer", "5\x1b[2J", 78, "QuorvelServer: Неверно задан интервал проверки: [Main] Timer = \"5_[2J\"\n"},
@@ -93,6 +96,7 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
         EXPECT_TRUE(server.Output().find(smtp.Password()) == std::string::npos && server.Output().find("wrong-7301") == std::string::npos);
     }
     EXPECT_TRUE(smtp.Messages().empty());
+    EXPECT_EQ(tlsOnly.Commands(), "EHLO\n");
 }
 
 // /i and /u run in a mount namespace of their own with an empty tmpfs over the unit folder, so

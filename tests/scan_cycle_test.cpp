@@ -45,7 +45,7 @@ bool SetImmutable(const fs::path& path, bool on) {
 }
 
 const std::string kFailed = "Не удалось отправить файлы на адрес: ";
-const std::string kDenied = "(Error  67: Login denied (535 5.7.8 Authentication credentials invalid)";
+const std::string kDenied = "(Error  67: Login denied (535 5.7.8)";
 const std::string kStay = ", the files stay in the mail folder)";
 
 // Counts the files named in `Locked` as held by another process and remembers every path asked about.

@@ -5,10 +5,12 @@ written to --port-file. --security starttls (STARTTLS first) or tls, with a cert
 gets each command's verb, " tls" once encrypted. --fault: refuse / defer: 550 / 451 to the --refuse addresses;
 drop: closes once the data has arrived; stall: never answers EHLO; stall-data: stops reading the data;
 slow-final: answers the data after 5 s, never QUIT; hold-rcpt / hold-data: create DIR/held at the first RCPT
-or the data, wait for DIR/release; fail-first: 451 to the first two data; down-first: closes two connections.
+or the data, wait for DIR/release; fail-first: 451 to the first two data; down-first: closes two connections;
+no-auth: offers no AUTH and takes mail without it; bare-auth: lists AUTH without a mechanism; echo-auth: a refused login repeats the login data in base64;
+refuse-data: 552 to the data. DIR/helo gets the name of every EHLO or HELO.
 """
 
-import argparse, asyncio, logging, os, signal, ssl, subprocess, sys, warnings
+import argparse, asyncio, base64, logging, os, signal, ssl, subprocess, sys, warnings
 from email import policy
 from email.parser import BytesParser
 
@@ -91,7 +93,9 @@ class Handler:
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         await self.stall("stall")
         session.host_name = hostname
-        return responses
+        with open(os.path.join(self.args.store, "helo"), "a") as f:
+            f.write(hostname + "\n")
+        return [r for r in responses if self.args.fault != "no-auth" or not r[4:].startswith("AUTH")]
 
     async def handle_RCPT(self, server, session, envelope, address, options):
         if not envelope.rcpt_tos: await self.hold("hold-rcpt")
@@ -113,6 +117,7 @@ class Handler:
         await self.hold("hold-data")
         self.tries += 1
         if self.args.fault == "fail-first" and self.tries <= 2: return "451 4.3.0 Try again later"
+        if self.args.fault == "refuse-data": return "552 5.3.4 Message too big for this server"
         self.count += 1
         fields, base = describe(envelope), os.path.join(self.args.store, str(self.count))
         write_whole(base + ".eml", envelope.content)
@@ -145,11 +150,12 @@ class LoggedSMTP(SMTP):
             readuntil.logged = True
             self._reader.readuntil = readuntil
 
-def authenticator(user, password):
+def authenticator(user, password, echo):
     def authenticate(server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword)
               and auth_data.login == user.encode() and auth_data.password == password.encode())
-        return AuthResult(success=ok, handled=False)
+        said = " ".join(base64.b64encode(d).decode() for d in (auth_data.login, auth_data.password))
+        return AuthResult(success=ok, handled=False, message=None if ok or not echo else "535 5.7.8 Refused " + said)
     return authenticate
 
 async def serve(args):
@@ -164,9 +170,11 @@ async def serve(args):
     LoggedSMTP.drops = 2 if args.fault == "down-first" else 0
     handler, starttls = Handler(args), args.security == "starttls"
     factory = lambda: LoggedSMTP(
-        handler, hostname="127.0.0.1", decode_data=False, authenticator=authenticator(args.user, args.password),
-        auth_required=True, auth_require_tls=starttls, data_size_limit=args.size_limit,
-        tls_context=context if starttls else None, require_starttls=starttls)
+        handler, hostname="127.0.0.1", decode_data=False,
+        authenticator=authenticator(args.user, args.password, args.fault == "echo-auth"),
+        auth_required=args.fault != "no-auth", auth_require_tls=starttls, data_size_limit=args.size_limit,
+        tls_context=context if starttls else None, require_starttls=starttls,
+        auth_exclude_mechanism=["LOGIN", "PLAIN"] if args.fault == "bare-auth" else None)
     server = await loop.create_server(factory, "127.0.0.1", args.port,
                                       ssl=context if args.security == "tls" else None)
     port = server.sockets[0].getsockname()[1]

@@ -9,6 +9,10 @@
 namespace quorvel {
 namespace {
 
+// A plain display name and its address share a line of "From: " or "To: " up to this many
+// characters together, so that the line with its comma stays within 78.
+constexpr std::size_t kShownNameLimit = 70;
+
 [[noreturn]] void Refuse(std::string_view element) {
     throw Error(EINVAL, "invalid e-mail address \"" + CleanHeaderText(element) + "\"");
 }
@@ -132,10 +136,11 @@ MailAddress ParseMailbox(std::string_view text) {
 std::string MailboxHeaderText(const MailAddress& mailbox) {
     if (mailbox.Name.empty()) return mailbox.Address;
     // Encoded words fill their lines; the address goes on a folded line of its own, so that no line
-    // of "From: " or "To: " grows past its limit.
-    if (!IsPlainHeaderText(mailbox.Name)) return EncodeWords(mailbox.Name, 6) + "\r\n <" + mailbox.Address + ">";
+    // of "From: " or "To: " grows past its limit. A plain name too long for its line is encoded too.
     const std::string name = NeedsQuotes(mailbox.Name) ? Quote(mailbox.Name) : mailbox.Name;
-    return name + " <" + mailbox.Address + ">";
+    const std::string address = "<" + mailbox.Address + ">";
+    if (!IsPlainHeaderText(mailbox.Name) || name.size() > kShownNameLimit) return EncodeWords(mailbox.Name, 6) + "\r\n " + address;
+    return name + (name.size() + address.size() > kShownNameLimit ? "\r\n " : " ") + address;
 }
 
 }  // namespace quorvel

@@ -9,11 +9,14 @@ namespace quorvel {
 namespace {
 
 constexpr std::size_t kLineLimit = 76;
+// No header line of a message is longer than this (RFC 5322, 2.1.1).
+constexpr std::size_t kHeaderLineLimit = 78;
 constexpr std::size_t kWordLimit = 75;
 constexpr std::string_view kWordStart = "=?UTF-8?B?";
 constexpr std::string_view kWordEnd = "?=";
-// Continuations of an RFC 2231 parameter carry at most this many characters of encoded text.
-constexpr std::size_t kContinuationLimit = 60;
+// Continuations of an RFC 2231 parameter carry at most this many characters of encoded text, so
+// that the first, " filename*0*=UTF-8''...;", stays within the line limit.
+constexpr std::size_t kContinuationLimit = 56;
 
 // Splits clean UTF-8 text into pieces of whole characters; `cost` gives what a character adds to
 // a piece, `limit(i)` the most that piece number i may hold.
@@ -93,11 +96,17 @@ std::string EncodeWords(std::string_view text, std::size_t used) {
 
 std::string UnstructuredHeaderValue(std::string_view text, std::size_t used) {
     std::string clean = CleanHeaderText(text);
-    return IsPlainHeaderText(clean) ? clean : EncodeWords(clean, used);
+    return IsPlainHeaderText(clean) && used + clean.size() <= kHeaderLineLimit ? clean : EncodeWords(clean, used);
+}
+
+std::string HeaderLine(std::string_view name, std::string_view value) {
+    const std::string line = std::string(name) + ": " + std::string(value);
+    return line.size() <= kHeaderLineLimit ? line : std::string(name) + ":\r\n " + std::string(value);
 }
 
 std::string FileNameParameter(std::string_view name) {
-    if (NeedsNoQuoting(name)) return "filename=\"" + std::string(name) + "\"";
+    const std::string plain = " filename=\"" + std::string(name) + "\"";
+    if (NeedsNoQuoting(name) && plain.size() <= kHeaderLineLimit) return plain.substr(1);
     auto pieces = SplitWholeCharacters(
         name, [](std::string_view ch) { return PercentEncode(ch).size(); },
         [](std::size_t) { return kContinuationLimit; });
@@ -111,7 +120,8 @@ std::string FileNameParameter(std::string_view name) {
 }
 
 std::string NameParameter(std::string_view name) {
-    if (NeedsNoQuoting(name)) return "name=\"" + std::string(name) + "\"";
+    const std::string plain = " name=\"" + std::string(name) + "\"";
+    if (NeedsNoQuoting(name) && plain.size() <= kHeaderLineLimit) return plain.substr(1);
     return "name=\"" + EncodeWords(name, 7) + "\"";
 }
 

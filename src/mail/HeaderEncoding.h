@@ -17,17 +17,21 @@ bool IsPlainHeaderText(std::string_view text);
 // characters already there, e.g. "Subject: "), and no word ends inside a UTF-8 character.
 std::string EncodeWords(std::string_view text, std::size_t used);
 
-// The value of an unstructured header such as Subject: `text` cleaned, and encoded when it is
-// not plain.
+// The value of an unstructured header such as Subject: `text` cleaned, and encoded (so folded)
+// when it is not plain or does not fit on the header's first line after `used` characters.
 std::string UnstructuredHeaderValue(std::string_view text, std::size_t used);
 
-// The file name parameter of Content-Disposition for clean UTF-8 text: filename="name" when the
-// name is plain and needs no quoting, otherwise RFC 2231 `filename*` in UTF-8, split into
-// numbered continuations (each on its own folded line, none inside a UTF-8 character) when long.
+// "Name: value", or "Name:" and the value on a folded line when that keeps both within 78 characters.
+std::string HeaderLine(std::string_view name, std::string_view value);
+
+// The file name parameter of Content-Disposition for clean UTF-8 text, for a line of its own:
+// filename="name" when the name is plain, needs no quoting and fits, otherwise RFC 2231
+// `filename*` in UTF-8, split into numbered continuations (each on its own folded line, none
+// inside a UTF-8 character) when long. No line is longer than 78 characters.
 std::string FileNameParameter(std::string_view name);
 
-// The name parameter of Content-Type, for readers that do not know RFC 2231: name="name", or
-// the RFC 2047 encoded words of the name between the quotes.
+// The name parameter of Content-Type, for readers that do not know RFC 2231, for a line of its
+// own: name="name" when that fits, or the RFC 2047 encoded words of the name between the quotes.
 std::string NameParameter(std::string_view name);
 
 }  // namespace quorvel

@@ -2,7 +2,10 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
+
 #include "base/Error.h"
+#include "base/TextRules.h"
 #include "base/Utf8Text.h"
 #include "mail/SmtpFailure.h"
 
@@ -15,6 +18,24 @@ constexpr std::size_t kReplyLimit = 200;
 constexpr std::chrono::seconds kGoodbyeWait{1};
 
 std::size_t Discard(char*, std::size_t size, std::size_t count, void*) { return size * count; }
+
+// The reply code of a line and its enhanced status code (RFC 3463) when one follows, nothing else.
+std::string LoginReplyCodes(std::string_view line) {
+    std::string kept(line.substr(0, 3));
+    if (line.size() > 4) {
+        const std::string_view status = line.substr(4, line.find(' ', 4) - 4);
+        if (std::count(status.begin(), status.end(), '.') == 2 && status.find_first_not_of("0123456789.") == std::string_view::npos) {
+            kept += " " + std::string(status);
+        }
+    }
+    return kept;
+}
+
+std::string NoLoginText(bool offersStartTls) {
+    return std::string("No login offered: the server lists no AUTH in its reply to EHLO, so nothing was sent; ") +
+           (offersStartTls ? "it offers STARTTLS: try [SMTP] Security=starttls"
+                           : "check [SMTP] Server, Port and Security (a submission port: 587 with starttls, 465 with tls)");
+}
 
 long CurlProtocolSecurity(SmtpSecurity security) {
     return security == SmtpSecurity::None ? CURLUSESSL_NONE : CURLUSESSL_ALL;
@@ -42,15 +63,55 @@ int SmtpDiagnostics::Debug(CURL*, curl_infotype type, char* data, std::size_t si
     auto* self = static_cast<SmtpDiagnostics*>(arg);
     std::string_view line(data, size);
     if (type == CURLINFO_HEADER_OUT || type == CURLINFO_HEADER_IN) self->moved_ = std::chrono::steady_clock::now();
-    if (type == CURLINFO_HEADER_OUT && line.starts_with("QUIT")) {
-        self->goodbye_ = true;
-        const bool failed = !self->stall_.empty() || self->errors_[0] != '\0';
-        if (failed && self->performing_ && self->socket_ != CURL_SOCKET_BAD) ::shutdown(self->socket_, SHUT_RDWR);
-    }
+    if (type == CURLINFO_HEADER_OUT) self->NoteCommand(line);
     if (type != CURLINFO_HEADER_IN || self->goodbye_) return 0;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-    self->lastReply_ = std::string(CutAtCharacter(CleanHeaderText(line), kReplyLimit));
+    self->NoteReply(line);
     return 0;
+}
+
+void SmtpDiagnostics::NoteCommand(std::string_view line) {
+    if (line.starts_with("EHLO ") || line.starts_with("HELO ")) {
+        greeting_ = true;
+        offersStartTls_ = false;
+        authOffer_.clear();
+    }
+    if (line.starts_with("STARTTLS")) startTlsPending_ = false;
+    if (line.starts_with("AUTH ")) authenticating_ = true;
+    if (line.starts_with("QUIT")) {
+        goodbye_ = true;
+        if (!stall_.empty() || errors_[0] != '\0') Cut();
+    }
+}
+
+// libcurl logs in only when the last greeting before the first command lists AUTH, and sends the
+// mail without a login otherwise; so the connection is cut as soon as that greeting's reply ends
+// without it, before libcurl can write a command. libcurl looks for "AUTH" in exactly this case.
+// Lines of the login exchange may repeat the login data: of those only the reply code and the
+// enhanced status code of the last one are kept.
+void SmtpDiagnostics::NoteReply(std::string_view line) {
+    const bool last = line.size() < 4 || line[3] != '-';
+    if (authenticating_) {
+        if (!last || line.starts_with("334")) return;
+        authenticating_ = false;
+        lastReply_ = LoginReplyCodes(line);
+        return;
+    }
+    lastReply_ = std::string(CutAtCharacter(CleanHeaderText(line), kReplyLimit));
+    if (line.starts_with("354")) dataSent_ = true;
+    if (!greeting_) return;
+    const std::string_view keyword = line.size() > 4 ? line.substr(4) : std::string_view();
+    if (keyword.starts_with("AUTH")) authOffer_ = CutAtCharacter(CleanHeaderText(TrimBlanks(keyword)), kReplyLimit);
+    if (SameNameAnyCase(TrimBlanks(keyword), "STARTTLS")) offersStartTls_ = true;
+    if (!last) return;
+    greeting_ = false;
+    if (!line.starts_with("2") || !loginRequired_ || startTlsPending_ || !authOffer_.empty()) return;
+    noLogin_ = NoLoginText(offersStartTls_);
+    Cut();
+}
+
+void SmtpDiagnostics::Cut() const {
+    if (performing_ && socket_ != CURL_SOCKET_BAD) ::shutdown(socket_, SHUT_RDWR);
 }
 
 // libcurl's own reply timer is set to FinalReplyWait, the longest wait, for the reply to the end of
@@ -92,8 +153,14 @@ long SmtpDiagnostics::Refusal(CURL* curl) const {
 
 void SmtpDiagnostics::Fail(CURL* curl, CURLcode code) const {
     if (!stall_.empty()) throw SmtpFailure(CURLE_OPERATION_TIMEDOUT, 0, curl_easy_strerror(CURLE_OPERATION_TIMEDOUT) + (": " + stall_));
+    if (!noLogin_.empty()) throw SmtpFailure(CURLE_LOGIN_DENIED, 0, noLogin_);
     const long reply = Refusal(curl);
     std::string text = errors_[0] != '\0' ? std::string(errors_) : std::string(curl_easy_strerror(code));
+    if (errors_[0] == '\0' && code == CURLE_LOGIN_DENIED && reply == 0) {
+        text = "No usable login: the server offers none that this service can use (" + authOffer_ + "), so nothing was sent";
+    }
+    // libcurl has no words of its own for a refusal of the message after its data.
+    if (errors_[0] == '\0' && code == CURLE_WEIRD_SERVER_REPLY && dataSent_ && reply != 0) text = "Message refused: " + std::to_string(reply);
     const std::string number = std::to_string(reply);
     if (reply != 0 && lastReply_.compare(0, number.size(), number) == 0) {
         // libcurl names the step and the code ("RCPT failed: 550"); the server adds its reason.
@@ -116,6 +183,8 @@ void ApplyTransport(CURL* curl, const SmtpSettings& smtp, SmtpDiagnostics& diagn
     SetCurl(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     SetCurl(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!smtp.CAFile.empty()) SetCurl(curl, CURLOPT_CAINFO, smtp.CAFile.c_str());
+    diagnostics.loginRequired_ = !smtp.User.empty();
+    diagnostics.startTlsPending_ = smtp.Security == SmtpSecurity::StartTls;
     SetCurl(curl, CURLOPT_USERNAME, smtp.User.c_str());
     SetCurl(curl, CURLOPT_PASSWORD, smtp.Password.c_str());
     SetCurl(curl, CURLOPT_CONNECTTIMEOUT, smtp.Timeout);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "mail/SmtpSettings.h"
 
@@ -25,9 +26,9 @@ void SetCurl(CURL* curl, CURLoption option, Value value) {
 }
 
 // What libcurl and the server said during one transfer, for the text of a failure: libcurl's
-// error buffer and the server's last reply line. It also watches the transfer for stalls and
-// bounds the goodbye, from libcurl's callbacks, which only observe and at most ask libcurl to stop.
-// It must outlive the transfer of its handle.
+// error buffer and the server's last reply line. It also watches the transfer for stalls, bounds
+// the goodbye and ends a connection on which no login would happen, from libcurl's callbacks,
+// which only observe and at most ask libcurl to stop. It must outlive the transfer of its handle.
 class SmtpDiagnostics {
 public:
     SmtpDiagnostics() = default;
@@ -45,6 +46,9 @@ private:
     static int Debug(CURL* curl, curl_infotype type, char* data, std::size_t size, void* arg);
     static int Watch(void* arg, curl_off_t, curl_off_t, curl_off_t uploadTotal, curl_off_t uploaded);
     static int KeepSocket(void* arg, curl_socket_t socket, curlsocktype purpose);
+    void NoteCommand(std::string_view line);
+    void NoteReply(std::string_view line);
+    void Cut() const;
     long Refusal(CURL* curl) const;
 
     char errors_[CURL_ERROR_SIZE] = {};
@@ -56,6 +60,14 @@ private:
     Moment moved_;             // the last reply line, command or upload progress
     curl_off_t uploaded_ = 0;
     std::string stall_;        // why the stall watch stopped the transfer, empty while it has not
+    bool loginRequired_ = false;   // a user name is set: no command may go out before a login
+    bool startTlsPending_ = false; // STARTTLS is still to come, with a greeting after it
+    bool greeting_ = false;        // reading the reply to EHLO or HELO
+    bool offersStartTls_ = false;  // ... which offers STARTTLS
+    std::string authOffer_;        // ... and its AUTH line, empty when it has none
+    bool authenticating_ = false;  // between AUTH and its last reply
+    bool dataSent_ = false;        // the server asked for the message's data
+    std::string noLogin_;          // why the connection was ended before any command, empty while it was not
 };
 
 // Sets everything about reaching and entering the server on `curl`: the URL, the protection

@@ -1,5 +1,6 @@
 #include "mail/SmtpSettings.h"
 
+#include <cctype>
 #include <cerrno>
 #include <optional>
 
@@ -7,6 +8,7 @@
 #include "base/TextRules.h"
 #include "base/WholeNumber.h"
 #include "base/Utf8Text.h"
+#include "mail/HeloName.h"
 
 namespace quorvel {
 namespace {
@@ -53,7 +55,13 @@ std::filesystem::path CAFilePath(const std::string& value, const std::filesystem
 }
 
 std::string SmtpSettings::Url() const {
-    return std::string(Security == SmtpSecurity::Tls ? "smtps://" : "smtp://") + Server + ":" + std::to_string(Port);
+    std::string path;
+    for (unsigned char c : Helo) {
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        if (std::isalnum(c) || c == '.' || c == '-') path += static_cast<char>(c);
+        else path += {'%', kHex[c >> 4], kHex[c & 15]};
+    }
+    return std::string(Security == SmtpSecurity::Tls ? "smtps://" : "smtp://") + Server + ":" + std::to_string(Port) + "/" + path;
 }
 
 SmtpSettings ReadSmtpSettings(clsINI& Ini) {
@@ -65,6 +73,7 @@ SmtpSettings ReadSmtpSettings(clsINI& Ini) {
     const std::string timeout = Ini.ReadINI("Timeout", "SMTP");
     const std::string security = Ini.ReadINI("Security", "SMTP");
     s.CAFile = CAFilePath(Ini.ReadINI("CAFile", "SMTP"), Ini.FileName().parent_path());
+    s.Helo = Ini.ReadINI("Helo", "SMTP");
     if (!IsHost(s.Server)) {
         throw Error(EINVAL, "[SMTP] Server is not a host name or address: \"" + CleanHeaderText(s.Server) + "\"");
     }
@@ -73,6 +82,8 @@ SmtpSettings ReadSmtpSettings(clsINI& Ini) {
     const std::optional<SmtpSecurity> mode = ParseSecurity(security);
     if (!mode) throw Error(EINVAL, SecurityValueError(security));
     s.Security = *mode;
+    if (!s.Helo.empty() && !IsHeloName(s.Helo)) throw Error(EINVAL, HeloValueError(s.Helo));
+    if (s.Helo.empty()) s.Helo = DefaultHeloName();
     return s;
 }
 

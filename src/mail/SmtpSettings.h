@@ -34,17 +34,19 @@ struct SmtpSettings {
     long FinalReplyWait = 600;  // seconds the reply to the end of the message may take
     SmtpSecurity Security = SmtpSecurity::None;
     std::filesystem::path CAFile;  // PEM file of the trusted CAs; empty: the system's store
+    std::string Helo;  // the name sent with EHLO
 
-    // smtp://Server:Port, or smtps://Server:Port for Security=tls
+    // smtp://Server:Port/Helo, or smtps://... for Security=tls; libcurl greets with the path
     std::string Url() const;
 };
 
-// Reads [SMTP] Server, Port, User, Password, Timeout, Security and CAFile through `Ini`, in that
-// order; a relative CAFile is taken from the folder of Ini's file. FinalReplyWait keeps its
+// Reads [SMTP] Server, Port, User, Password, Timeout, Security, CAFile and Helo through `Ini`, in
+// that order; a relative CAFile is taken from the folder of Ini's file, an empty Helo is the
+// machine's own name (DefaultHeloName). FinalReplyWait keeps its
 // 10 minutes: a server may take a while to queue a large message. Throws Error(EINVAL) with a
 // description naming the key when Server is not a host name or address, Port is not a whole
 // number from 1 to 65535, Timeout is not a whole number of seconds from 1 to 86400, or Security
-// is none of its three values. The password never appears in a description.
+// is none of its three values, or Helo is not a name to greet with. The password never appears in a description.
 SmtpSettings ReadSmtpSettings(clsINI& Ini);
 
 }  // namespace quorvel

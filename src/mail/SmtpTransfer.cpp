@@ -44,6 +44,9 @@ List MessageHeaders(const MailMessage& message) {
     Append(headers, "Date: " + DateHeaderValue(now));
     Append(headers, "Message-ID: " + NewMessageId(message.From.Address, now));
     Append(headers, "MIME-Version: 1.0");
+    // libcurl appends "; boundary=" and its boundary to this value; on a folded line of its own the
+    // boundary keeps the header within 78 characters a line.
+    Append(headers, "Content-Type: multipart/mixed\r\n ");
     return headers;
 }
 
@@ -131,7 +134,7 @@ AttachmentSource* AddAttachment(curl_mime* mime, const MailAttachment& attachmen
                             source.get()));
     AttachmentSource* owned = source.release();  // freed with the part
     List headers;
-    Append(headers, "Content-Type: " + attachment.ContentType + ";\r\n " + NameParameter(attachment.Name));
+    Append(headers, HeaderLine("Content-Type", attachment.ContentType + ";") + "\r\n " + NameParameter(attachment.Name));
     Append(headers, "Content-Disposition: attachment;\r\n " + FileNameParameter(attachment.Name));
     Append(headers, "Content-Transfer-Encoding: base64");
     CheckCurl(curl_mime_headers(part, headers.get(), 1));

@@ -3,13 +3,34 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <openssl/err.h>
+#include <openssl/pem.h>
+
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "base/Utf8Text.h"
 #include "mail/SmtpSettings.h"
 
 namespace quorvel {
+namespace {
+
+struct BioFree { void operator()(BIO* b) const { BIO_free(b); } };
+struct InfoFree { void operator()(STACK_OF(X509_INFO)* s) const { sk_X509_INFO_pop_free(s, X509_INFO_free); } };
+
+// Whether the PEM file holds a certificate that parses, read as libcurl's TLS library reads a CA file.
+bool HoldsCertificate(const std::filesystem::path& path) {
+    const std::unique_ptr<BIO, BioFree> file(BIO_new_file(path.c_str(), "r"));
+    const std::unique_ptr<STACK_OF(X509_INFO), InfoFree> found(file ? PEM_X509_INFO_read_bio(file.get(), nullptr, nullptr, nullptr) : nullptr);
+    ERR_clear_error();
+    for (int i = 0; found && i < sk_X509_INFO_num(found.get()); ++i) {
+        if (sk_X509_INFO_value(found.get(), i)->x509 != nullptr) return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 std::string SecurityRule(clsINI& Ini, const std::filesystem::path&) {
     const std::string value = Ini.ReadINI("Security", "SMTP");
@@ -26,6 +47,8 @@ std::string CAFileRule(clsINI& Ini, const std::filesystem::path& appFolder) {
         reason = std::strerror(errno);
     } else if (!S_ISREG(info.st_mode)) {
         reason = "not a regular file";
+    } else if (!HoldsCertificate(path)) {
+        return "[SMTP] CAFile holds no certificate: \"" + CleanHeaderText(value) + "\" (" + CleanHeaderText(path.string()) + ")\r\n";
     }
     if (reason == nullptr) return "";
     return "[SMTP] CAFile cannot be read: \"" + CleanHeaderText(value) + "\" (" +

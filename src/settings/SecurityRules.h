@@ -13,7 +13,8 @@ namespace quorvel {
 // [SMTP] Security is empty, none, starttls or tls (any letter case).
 std::string SecurityRule(clsINI& Ini, const std::filesystem::path& appFolder);
 
-// [SMTP] CAFile, when given, names a readable regular file (relative to the folder of options.ini).
+// [SMTP] CAFile, when given, names a readable regular file (relative to the folder of options.ini)
+// that holds at least one PEM certificate that parses.
 std::string CAFileRule(clsINI& Ini, const std::filesystem::path& appFolder);
 
 }  // namespace quorvel

@@ -3,6 +3,7 @@
 #include <functional>
 #include <vector>
 
+#include "mail/HeloName.h"
 #include "mail/RetrySettings.h"
 #include "settings/FolderRules.h"
 #include "settings/SecurityRules.h"
@@ -19,6 +20,7 @@ std::vector<Rule> Rules() {
         FolderOverlapRule,
         SecurityRule,
         CAFileRule,
+        HeloRule,
         CheckRetrySettings,
     };
 }

@@ -32,7 +32,7 @@ struct ReceivedMessage {
 class SmtpServer {
 public:
     enum class Fault { None, RefuseRecipients, DropInData, Stall, StallInData, SlowFinalReply, HoldAtRecipients,
-                       HoldAtData, DeferRecipients, FailFirst, DownFirst };
+                       HoldAtData, DeferRecipients, FailFirst, DownFirst, NoAuth, BareAuth, EchoAuth, RefuseData };
 
     explicit SmtpServer(Fault fault = Fault::None, const std::vector<std::string>& refused = {},
                         const std::string& security = "none", long sizeLimit = 0);
@@ -46,6 +46,7 @@ public:
     std::string SmtpSection(int timeoutSeconds, const std::string& password = "secret") const;
     // The verb of every command line received so far, one a line, with " tls" once encrypted.
     std::string Commands() const { return ReadFile(dir_ / "store" / "commands"); }
+    std::string HeloNames() const { return ReadFile(dir_ / "store" / "helo"); }  // one a line
     // With a Hold fault: waits until the server holds its reply (false after 30 s); then lets it go.
     bool WaitUntilHeld() const;
     void Release() const { WriteFile(dir_ / "store" / "release", ""); }
