@@ -9,12 +9,15 @@
 #include "base/Utf8Text.h"
 #include "mail/AddressList.h"
 #include "mail/SmtpConnection.h"
+#include "mail/OAuthTokens.h"
 #include "mail/SmtpSettings.h"
+#include "mail/TokenEndpoint.h"
 #include "service/FolderSettings.h"
 #include "service/ServiceTexts.h"
 #include "service/TrappedError.h"
 #include "settings/CheckSettings.h"
 #include "settings/GetAddress.h"
+#include "settings/SecretRules.h"
 #include "settings/StartupRules.h"
 
 namespace quorvel {
@@ -106,10 +109,19 @@ int TestSettings(const std::filesystem::path& appFolder, const MailLog& log, std
     }
     for (const std::string& finding : findings) out << kPrefix << finding << '\n';
     if (!findings.empty()) return kExitBadSettings;
+    for (const std::string& warning : ReadableSecretWarnings(Ini, appFolder)) out << kPrefix << "warning: " << warning << '\n';
     out << kPrefix << "настройки в порядке" << std::endl;
     try {
         SmtpSettings smtp = ReadSmtpSettings(Ini);
-        CheckSmtpLogin(smtp);
+        const SystemClock clock;
+        OAuthTokens tokens(clock, [&out](const std::string& text) { out << kPrefix << "warning: " << text << '\n'; });
+        WithLogin(smtp, tokens, [&out](const SmtpSettings& signedIn) {
+            if (signedIn.Auth == SmtpAuth::OAuth2) {
+                out << kPrefix << "access token received from " << CleanHeaderText(signedIn.OAuth.TokenUrl) << " ("
+                    << GrantType(signedIn.OAuth.RefreshToken) << " grant)" << std::endl;
+            }
+            CheckSmtpLogin(signedIn);
+        });
         out << kPrefix << "вход на SMTP-сервер " << smtp.Server << ":" << smtp.Port << " выполнен" << std::endl;
         return 0;
     } catch (...) {

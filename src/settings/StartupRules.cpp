@@ -5,6 +5,7 @@
 
 #include "mail/RetrySettings.h"
 #include "settings/FolderRules.h"
+#include "settings/SecretRules.h"
 #include "settings/SecurityRules.h"
 
 namespace quorvel {
@@ -19,6 +20,8 @@ std::vector<Rule> Rules() {
         FolderOverlapRule,
         SecurityRule,
         CAFileRule,
+        AuthRule,
+        SecretRule,
         CheckRetrySettings,
     };
 }
