@@ -13,6 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using testing::ServerProcess;
 
 const std::string kStarted = "<6>Запущен сервис автоматической отправки почты\n";
@@ -27,7 +28,7 @@ protected:
         testing::WriteFile(dir / "options.ini", options);
     }
     testing::TempDir dir;
-    testing::SmtpServer smtp;
+    testing::SmtpServer smtp{testing::SmtpServer::Fault::None, {}, "none", 0, "xoauth2"};
     const fs::path exe = dir / "quorvel-server";
     const std::string mail = (dir / "mail").string();
     const std::string options = "[Main]\nMailFolder=" + mail + "\nMail=robot@example.com\nLostFolder=" +
@@ -60,7 +61,9 @@ TEST_F(ExecutableTest, TheStartUpDelayDecidesReadinessAndABrokenPipeDoesNotEndTh
 }
 
 // `/t` checks every setting (status 78, the setting named), then logs in to the server (0, or 69
-// when it refuses); the password never shows and nothing is sent. Any other argument is refused.
+// when it refuses), with Auth=oauth2 after getting a token (XOAUTH2 where the server offers no
+// OAUTHBEARER); no secret or token ever shows, readable ones are warned of, and nothing is sent.
+// Any other argument is refused.
 TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgumentsAreRefused) {
     for (std::vector<std::string> arguments : std::vector<std::vector<std::string>>{{"/I"}, {"/i", "extra"}, {"/u/i"}}) {
         ServerProcess server(exe, {arguments, {}, false});
@@ -72,6 +75,12 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
         {"", "", 0, "QuorvelServer: настройки в порядке\nQuorvelServer: вход на SMTP-сервер 127.0.0.1:" + std::to_string(smtp.Port()) + " выполнен\n"},
         {"Password", "wrong-7301", 69, "QuorvelServer: вход на SMTP-сервер не выполнен: [67] Login denied (535 5.7.8 Authentication credentials invalid)\n"},
         {"Password", "", 78, "QuorvelServer: Не задан пароль SMTP-сервера\n"},
+        {"Password", "\nPasswordFile=pw.txt", 0, "pw.txt ([SMTP] PasswordFile) can be read by any user (mode 0644)"},
+        {"Password", "\nAuth=oauth2\nClientId=quorvel-client\nClientSecret=client-secret\nCAFile=" + smtp.CAFile().string() +
+                     "\nTokenUrl=" + smtp.TokenUrl(), 0, "QuorvelServer: warning: " + (dir / "options.ini").string() +
+                     " (holds [SMTP] ClientSecret) can be read by any user (mode 0644); make it readable by its owner and group "
+                     "only (chmod o-r)\nQuorvelServer: настройки в порядке\nQuorvelServer: access token received from " +
+                     smtp.TokenUrl() + " (client_credentials grant)\nQuorvelServer: вход на SMTP-сервер"},
         {"Port", "25a", 78, "QuorvelServer: [SMTP] Port is not a whole number from 1 to 65535: \"25a\"\n"},
         {"Timer", "5\x1b[2J", 78, "QuorvelServer: Неверно задан интервал проверки: [Main] Timer = \"5_[2J\"\n"},
         {"Mail", "robot", 78, "QuorvelServer: [Main] Mail: "},
@@ -87,12 +96,17 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
             changed.replace(at, changed.find_first_of("\r\n", at) - at, c.value);
         }
         testing::WriteFile(dir / "options.ini", changed);
+        fs::permissions(dir / "options.ini", fs::perms(0644));
+        testing::WriteFile(dir / "pw.txt", "secret\n");
         ServerProcess server(exe, {{"/t"}, {}, false});
         EXPECT_EQ(server.Wait(), c.status);
         EXPECT_NE(server.Output().find(c.output), std::string::npos) << server.Output();
-        EXPECT_TRUE(server.Output().find(smtp.Password()) == std::string::npos && server.Output().find("wrong-7301") == std::string::npos);
+        for (const std::string& secret : {smtp.Password(), "wrong-7301"s, "client-secret"s, "access-token"s}) {
+            EXPECT_EQ(server.Output().find(secret), std::string::npos) << secret;
+        }
     }
     EXPECT_TRUE(smtp.Messages().empty());
+    EXPECT_EQ(smtp.Logins(), "XOAUTH2 ok\n");
 }
 
 // /i and /u run in a mount namespace of their own with an empty tmpfs over the unit folder, so

@@ -18,7 +18,7 @@ std::string ReadableByOthers(const std::filesystem::path& path, const std::strin
     if (::stat(path.c_str(), &info) != 0 || (info.st_mode & S_IROTH) == 0) return "";
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-    return CleanHeaderText(path.string()) + " holds " + what + " and any user can read it (mode " + mode +
+    return CleanHeaderText(path.string()) + " (" + what + ") can be read by any user (mode " + mode +
            "); make it readable by its owner and group only (chmod o-r)";
 }
 
@@ -43,11 +43,11 @@ std::vector<std::string> ReadableSecretWarnings(clsINI& Ini, const std::filesyst
         if (!Ini.ReadINI(key, "SMTP").empty()) inIni += std::string(inIni.empty() ? "" : ", ") + "[SMTP] " + key;
         const std::string file = Ini.ReadINI(std::string(key) + "File", "SMTP");
         if (TrimBlanks(file).empty() || TrimBlanks(file).starts_with("credential:")) continue;
-        std::string warning = ReadableByOthers(SecretFilePath(file, appFolder), "the secret of [SMTP] " + std::string(key) + "File");
+        std::string warning = ReadableByOthers(SecretFilePath(file, appFolder), "[SMTP] " + std::string(key) + "File");
         if (!warning.empty()) warnings.push_back(std::move(warning));
     }
     if (!inIni.empty()) {
-        std::string warning = ReadableByOthers(Ini.FileName(), inIni);
+        std::string warning = ReadableByOthers(Ini.FileName(), "holds " + inIni);
         if (!warning.empty()) warnings.insert(warnings.begin(), std::move(warning));
     }
     return warnings;
