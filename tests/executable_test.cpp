@@ -140,13 +140,15 @@ TEST_F(ExecutableTest, InstallAndUninstallInAThrowawayUnitFolder) {
     EXPECT_NE(testing::ReadFile(dir / "readonly.err").find("Read-only file system"), std::string::npos);
 }
 
-// The running service: a mail folder that is missing is reported once and its return once; dropped
+// The running service: options.ini holding a password that anyone may read is warned of at each
+// settings check; a mail folder that is missing is reported once and its return once; dropped
 // batches are sent or moved to the lost folder; SIGUSR2 changes nothing, SIGUSR1 pauses, SIGHUP
 // continues with a new settings check. An interrupt asks on the terminal, and the loop goes on
 // while the question waits; No keeps the service, and Enter at the next question stops it.
 TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) {
     fs::remove(mail);
     for (const fs::path file : {"buh/a.txt", "buh/b.txt", "nobody/c.txt"}) testing::WriteFile(dir / "new" / file, file.stem().string());
+    fs::permissions(dir / "options.ini", fs::perms(0644));
     ServerProcess server(exe, {{}, {"TimerInterval=50"}, true});
     ASSERT_TRUE(server.WaitForError("<3>Не найден каталог почты " + mail + "\n"));
     fs::rename(dir / "new", mail);
@@ -178,8 +180,10 @@ TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) 
     for (int attempt = 0; server.Signal(SIGINT), !server.WaitForTerminal("[Y/n] ", 2, 400ms); ++attempt) ASSERT_LT(attempt, 50);
     server.Type("\n");
     EXPECT_EQ(server.Wait(), 0);
-    EXPECT_EQ(server.Errors(), kStarted + "<3>Не найден каталог почты " + mail + "\n<6>Каталог почты снова доступен: " + mail +
-                                   "\n<3>" + failure + "\n<3>Service paused\n<6>Service continued\n");
+    const std::string readable = "<3>" + (dir / "options.ini").string() + " (holds [SMTP] Password) can be read by any user "
+                                 "(mode 0644); make it readable by its owner and group only (chmod o-r)\n";
+    EXPECT_EQ(server.Errors(), kStarted + readable + "<3>Не найден каталог почты " + mail + "\n<6>Каталог почты снова доступен: " +
+                                   mail + "\n<3>" + failure + "\n<3>Service paused\n<6>Service continued\n" + readable);
     // The status line after each change, with the times taken out.
     const std::string sent = "STATUS=Работает; последняя отправка T: ok\n", failed = "; последняя отправка T: " + failure + "\n";
     EXPECT_EQ(std::regex_replace(server.Notifications(), std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)"), "T"),
