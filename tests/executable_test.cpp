@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <set>
+#include <sstream>
 
 #include "service/JournalLog.h"
 #include "service/UnitFiles.h"
@@ -75,6 +77,7 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
         {"", "", 0, "QuorvelServer: настройки в порядке\nQuorvelServer: вход на SMTP-сервер 127.0.0.1:" + std::to_string(smtp.Port()) + " выполнен\n"},
         {"Password", "wrong-7301", 69, "QuorvelServer: вход на SMTP-сервер не выполнен: [67] Login denied (535 5.7.8 Authentication credentials invalid)\n"},
         {"Password", "", 78, "QuorvelServer: Не задан пароль SMTP-сервера\n"},
+        {"Password", "secret\nAuth=kerberos", 78, "QuorvelServer: [SMTP] Auth is not password or oauth2: \"kerberos\"\n"},
         {"Password", "\nPasswordFile=pw.txt", 0, "pw.txt ([SMTP] PasswordFile) can be read by any user (mode 0644)"},
         {"Password", "\nAuth=oauth2\nClientId=quorvel-client\nClientSecret=client-secret\nCAFile=" + smtp.CAFile().string() +
                      "\nTokenUrl=" + smtp.TokenUrl(), 0, "QuorvelServer: warning: " + (dir / "options.ini").string() +
@@ -101,6 +104,9 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
         ServerProcess server(exe, {{"/t"}, {}, false});
         EXPECT_EQ(server.Wait(), c.status);
         EXPECT_NE(server.Output().find(c.output), std::string::npos) << server.Output();
+        std::set<std::string> lines;  // each finding once
+        std::istringstream output(server.Output());
+        for (std::string line; std::getline(output, line);) EXPECT_TRUE(lines.insert(line).second) << line;
         for (const std::string& secret : {smtp.Password(), "wrong-7301"s, "client-secret"s, "access-token"s}) {
             EXPECT_EQ(server.Output().find(secret), std::string::npos) << secret;
         }

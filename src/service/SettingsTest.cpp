@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "base/Error.h"
@@ -60,7 +61,10 @@ std::vector<std::string> SettingsFindings(const std::filesystem::path& appFolder
     AddLines(findings, CheckSettings(appFolder, Ini, log));
     if (!findings.empty()) return findings;
     AddLines(findings, CheckStartupRules(Ini, appFolder));
-    for (auto& found : ValueFindings(Ini, appFolder)) findings.push_back(std::move(found));
+    // A value that a start-up rule already named is not named twice.
+    for (auto& found : ValueFindings(Ini, appFolder)) {
+        if (std::find(findings.begin(), findings.end(), found) == findings.end()) findings.push_back(std::move(found));
+    }
     for (auto& found : FolderFindings(Ini)) findings.push_back(std::move(found));
     return findings;
 }
