@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <set>
+#include <sstream>
 
 #include "service/JournalLog.h"
 #include "service/UnitFiles.h"
@@ -13,6 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using testing::ServerProcess;
 
 const std::string kStarted = "<6>Запущен сервис автоматической отправки почты\n";
@@ -27,7 +30,7 @@ protected:
         testing::WriteFile(dir / "options.ini", options);
     }
     testing::TempDir dir;
-    testing::SmtpServer smtp;
+    testing::SmtpServer smtp{testing::SmtpServer::Fault::None, {}, "none", 0, "xoauth2"};
     const fs::path exe = dir / "quorvel-server";
     const std::string mail = (dir / "mail").string();
     const std::string options = "[Main]\nMailFolder=" + mail + "\nMail=robot@example.com\nLostFolder=" +
@@ -60,7 +63,9 @@ TEST_F(ExecutableTest, TheStartUpDelayDecidesReadinessAndABrokenPipeDoesNotEndTh
 }
 
 // `/t` checks every setting (status 78, the setting named), then logs in to the server (0, or 69
-// when it refuses or offers no login); the password never shows and nothing is sent. Any other argument is refused.
+// when it refuses or offers no login), with Auth=oauth2 after getting a token (XOAUTH2 where the
+// server offers no OAUTHBEARER); no secret or token ever shows, readable ones are warned of, and
+// nothing is sent. Any other argument is refused.
 TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgumentsAreRefused) {
     for (std::vector<std::string> arguments : std::vector<std::vector<std::string>>{{"/I"}, {"/i", "extra"}, {"/u/i"}}) {
         ServerProcess server(exe, {arguments, {}, false});
@@ -75,6 +80,13 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
         {"Port", std::to_string(tlsOnly.Port()), 69, "QuorvelServer: вход на SMTP-сервер не выполнен: [67] No login offered: "
                                                     "the server lists no AUTH in its reply to EHLO, so nothing was sent; it offers STARTTLS: try [SMTP] Security=starttls\n"},
         {"Password", "", 78, "QuorvelServer: Не задан пароль SMTP-сервера\n"},
+        {"Password", "secret\nAuth=kerberos", 78, "QuorvelServer: [SMTP] Auth is not password or oauth2: \"kerberos\"\n"},
+        {"Password", "\nPasswordFile=pw.txt", 0, "pw.txt ([SMTP] PasswordFile) can be read by any user (mode 0644)"},
+        {"Password", "\nAuth=oauth2\nClientId=quorvel-client\nClientSecret=client-secret\nCAFile=" + smtp.CAFile().string() +
+                     "\nTokenUrl=" + smtp.TokenUrl(), 0, "QuorvelServer: warning: " + (dir / "options.ini").string() +
+                     " (holds [SMTP] ClientSecret) can be read by any user (mode 0644); make it readable by its owner and group "
+                     "only (chmod o-r)\nQuorvelServer: настройки в порядке\nQuorvelServer: access token received from " +
+                     smtp.TokenUrl() + " (client_credentials grant)\nQuorvelServer: вход на SMTP-сервер"},
         {"Port", "25a", 78, "QuorvelServer: [SMTP] Port is not a whole number from 1 to 65535: \"25a\"\n"},
         {"Timer", "5\x1b[2J", 78, "QuorvelServer: Неверно задан интервал проверки: [Main] Timer = \"5_[2J\"\n"},
         {"Mail", "robot", 78, "QuorvelServer: [Main] Mail: "},
@@ -90,13 +102,21 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
             changed.replace(at, changed.find_first_of("\r\n", at) - at, c.value);
         }
         testing::WriteFile(dir / "options.ini", changed);
+        fs::permissions(dir / "options.ini", fs::perms(0644));
+        testing::WriteFile(dir / "pw.txt", "secret\n");
         ServerProcess server(exe, {{"/t"}, {}, false});
         EXPECT_EQ(server.Wait(), c.status);
         EXPECT_NE(server.Output().find(c.output), std::string::npos) << server.Output();
-        EXPECT_TRUE(server.Output().find(smtp.Password()) == std::string::npos && server.Output().find("wrong-7301") == std::string::npos);
+        std::set<std::string> lines;  // each finding once
+        std::istringstream output(server.Output());
+        for (std::string line; std::getline(output, line);) EXPECT_TRUE(lines.insert(line).second) << line;
+        for (const std::string& secret : {smtp.Password(), "wrong-7301"s, "client-secret"s, "access-token"s}) {
+            EXPECT_EQ(server.Output().find(secret), std::string::npos) << secret;
+        }
     }
     EXPECT_TRUE(smtp.Messages().empty());
     EXPECT_EQ(tlsOnly.Commands(), "EHLO\n");
+    EXPECT_EQ(smtp.Logins(), "XOAUTH2 ok\n");
 }
 
 // /i and /u run in a mount namespace of their own with an empty tmpfs over the unit folder, so
@@ -130,13 +150,15 @@ TEST_F(ExecutableTest, InstallAndUninstallInAThrowawayUnitFolder) {
     EXPECT_NE(testing::ReadFile(dir / "readonly.err").find("Read-only file system"), std::string::npos);
 }
 
-// The running service: a mail folder that is missing is reported once and its return once; dropped
+// The running service: options.ini holding a password that anyone may read is warned of at each
+// settings check; a mail folder that is missing is reported once and its return once; dropped
 // batches are sent or moved to the lost folder; SIGUSR2 changes nothing, SIGUSR1 pauses, SIGHUP
 // continues with a new settings check. An interrupt asks on the terminal, and the loop goes on
 // while the question waits; No keeps the service, and Enter at the next question stops it.
 TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) {
     fs::remove(mail);
     for (const fs::path file : {"buh/a.txt", "buh/b.txt", "nobody/c.txt"}) testing::WriteFile(dir / "new" / file, file.stem().string());
+    fs::permissions(dir / "options.ini", fs::perms(0644));
     ServerProcess server(exe, {{}, {"TimerInterval=50"}, true});
     ASSERT_TRUE(server.WaitForError("<3>Не найден каталог почты " + mail + "\n"));
     fs::rename(dir / "new", mail);
@@ -168,8 +190,10 @@ TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) 
     for (int attempt = 0; server.Signal(SIGINT), !server.WaitForTerminal("[Y/n] ", 2, 400ms); ++attempt) ASSERT_LT(attempt, 50);
     server.Type("\n");
     EXPECT_EQ(server.Wait(), 0);
-    EXPECT_EQ(server.Errors(), kStarted + "<3>Не найден каталог почты " + mail + "\n<6>Каталог почты снова доступен: " + mail +
-                                   "\n<3>" + failure + "\n<3>Service paused\n<6>Service continued\n");
+    const std::string readable = "<3>" + (dir / "options.ini").string() + " (holds [SMTP] Password) can be read by any user "
+                                 "(mode 0644); make it readable by its owner and group only (chmod o-r)\n";
+    EXPECT_EQ(server.Errors(), kStarted + readable + "<3>Не найден каталог почты " + mail + "\n<6>Каталог почты снова доступен: " +
+                                   mail + "\n<3>" + failure + "\n<3>Service paused\n<6>Service continued\n" + readable);
     // The status line after each change, with the times taken out.
     const std::string sent = "STATUS=Работает; последняя отправка T: ok\n", failed = "; последняя отправка T: " + failure + "\n";
     EXPECT_EQ(std::regex_replace(server.Notifications(), std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)"), "T"),

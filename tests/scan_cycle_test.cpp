@@ -347,6 +347,63 @@ TEST_F(ScanCycleTest, APassingFailureWaitsAloneUntilRetryForRunsOut) {
         fs::remove(Lost() / "buh/c.txt");
     }
 }
+// Auth=oauth2: a token is reused until shortly before it expires and fetched once more when the
+// server refuses it; a rotated refresh token is used from then on, also after a restart; a refused
+// grant sends the batch to the lost folder at once, an endpoint down or answering 503 keeps it for
+// a retry. Secrets come from options.ini, a file or a credential; none, nor a token, is ever shown.
+TEST_F(ScanCycleTest, OAuthTokensAreReusedRenewedAndRotatedAndNeverShown) {
+    SmtpServer server(SmtpServer::Fault::None, {}, "none", 0, "both");
+    WriteFile(app_ / "client.txt", "client-secret\nignored\n");
+    WriteFile(app_ / "creds/refresh", "refresh-secret-1");
+    ::setenv("CREDENTIALS_DIRECTORY", (app_ / "creds").c_str(), 1);
+    const auto configure = [&](const std::string& url, const std::string& grant) {
+        WriteSettings(Mail(), Lost(), "", &server, "Auth=OAuth2\r\nTokenUrl=" + url + "\r\nCAFile=" +
+                      server.CAFile().string() + "\r\nClientId=quorvel-client\r\nRetryFor=600\r\n" + grant);
+    };
+    std::string shown;
+    const auto cycle = [&](Scanner& scanner, int after) {
+        clock_.now += seconds(after);
+        WriteFile(Mail() / "buh/a.txt", "a");
+        shown += scanner.ProcessMail() + "\n";
+        return shown.substr(shown.rfind('\n', shown.size() - 2) + 1);
+    };
+    configure(server.TokenUrl(), "ClientSecret=client-secret\r\nScope=https://mail.example.com/.default\r\n");
+    std::string requests;
+    for (const auto& [after, revoke, fetched] : std::vector<std::tuple<int, bool, bool>>{
+             {0, false, true}, {3000, false, false}, {541, false, true}, {0, true, true}}) {
+        if (revoke) server.RevokeTokens();
+        EXPECT_EQ(cycle(scanner_, after), "ok\n") << after;
+        if (fetched) requests += "client_id=quorvel-client client_secret=client-secret grant_type=client_credentials "
+                                 "scope=https://mail.example.com/.default\n";
+        EXPECT_EQ(server.TokenRequests(), requests) << after;
+    }
+    EXPECT_EQ(server.Logins(), "OAUTHBEARER ok\nOAUTHBEARER ok\nOAUTHBEARER ok\nOAUTHBEARER refused\nOAUTHBEARER ok\n");
+    server.SetTokenMode("rotate");
+    configure(server.TokenUrl(), "ClientSecretFile=client.txt\r\nRefreshTokenFile=credential:refresh\r\n");
+    EXPECT_EQ(cycle(scanner_, 0), "ok\n");
+    Scanner restarted{app_.Path(), log_, lockTest_, clock_};
+    restarted.Ini().FileName(app_ / "options.ini");
+    EXPECT_EQ(cycle(restarted, 0), "ok\n") << "the endpoint takes only the rotated refresh token";
+    EXPECT_EQ(fs::status(app_ / "oauth-refresh-token").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_NE(server.TokenRequests().find("grant_type=refresh_token refresh_token=refresh-secret-1\n"), std::string::npos);
+    server.SetTokenMode("invalid_grant");
+    EXPECT_EQ(cycle(restarted, 3600), kFailed + "buh(Error  67: the token endpoint answered 400 to the refresh_token "
+                                       "grant: invalid_grant: Token has been expired or revoked.)\n");
+    EXPECT_TRUE(fs::exists(Lost() / "buh/a.txt"));
+    server.SetTokenMode("503");
+    for (const auto& [url, error] : std::vector<std::pair<std::string, std::string>>{
+             {"https://127.0.0.1:1/token", "Error  7: the token endpoint cannot be used: Failed to connect"},
+             {server.TokenUrl(), "Error  8: the token endpoint answered 503 to the refresh_token grant: temporarily_unavailable)"}}) {
+        configure(url, "ClientSecretFile=client.txt\r\nRefreshTokenFile=credential:refresh\r\n");
+        const std::string result = cycle(restarted, 60);
+        EXPECT_EQ(result.rfind("Отправка отложена до ", 0), 0u) << result;
+        EXPECT_NE(result.find(error.substr(0, 40)), std::string::npos) << result;
+    }
+    ::unsetenv("CREDENTIALS_DIRECTORY");
+    for (const std::string secret : {"client-secret", "refresh-secret", "access-token"}) {
+        EXPECT_EQ((shown + ReadFile(log_.Path())).find(secret), std::string::npos) << secret;
+    }
+}
 // Killed at any instant, a cycle leaves every file of its batch in the mail folder, in the lost
 // folder or delivered, never in none; what a killed move leaves behind goes when the service starts.
 TEST_F(ScanCycleTest, NoFileIsLostWhereverTheCycleIsKilled) {

@@ -176,7 +176,8 @@ TEST_F(SendMailTest, AStalledServerEndsTheSendWithinItsTimeout) {
     }
 }
 // The login check over implicit TLS sends nothing and greets with Helo; the start-up check finds
-// the [SMTP] keys that only a send would otherwise find bad.
+// the [SMTP] keys that only a send would otherwise find bad, secrets among them (a key with its
+// *File twin, a file that cannot be read).
 TEST_F(SendMailTest, LoginCheckAndBadSecurityCAFileOrRetryKeys) {
     SmtpServer server(SmtpServer::Fault::None, {}, "tls");
     testing::WriteFile(dir_ / "ca.pem", testing::ReadFile(server.CAFile()));
@@ -197,7 +198,16 @@ TEST_F(SendMailTest, LoginCheckAndBadSecurityCAFileOrRetryKeys) {
              {"RetryFor=604801", retryFor + "604801\" (0..604800)\r\n"},
              {"RetryDelay=0\r\nRetryFor=-1", retryFor + "-1\" (0..604800)\r\n"
                   "Неверно задан интервал повторных попыток: [SMTP] RetryDelay = \"0\" (1..86400)\r\n"},
-             {"RetryDelay=1.5", "Неверно задан интервал повторных попыток: [SMTP] RetryDelay = \"1.5\" (1..86400)\r\n"}}) {
+             {"RetryDelay=1.5", "Неверно задан интервал повторных попыток: [SMTP] RetryDelay = \"1.5\" (1..86400)\r\n"},
+             {"Auth=kerberos", "[SMTP] Auth is not password or oauth2: \"kerberos\"\r\n"},
+             {"Auth= OAuth2 \r\nClientId=c\r\nTokenUrl=HTTPS://x/t\r\nClientSecretFile=ca.pem", ""},
+             {"Auth=oauth2\r\nTokenUrl=http://x/t", "[SMTP] TokenUrl = \"http://x/t\": not an https address\r\n"
+                                                     "[SMTP] ClientId = \"\": Auth=oauth2 needs the client ID\r\n"},
+             {"Auth=oauth2\r\nClientId=c", "[SMTP] TokenUrl = \"\": Auth=oauth2 needs the token endpoint of the provider\r\n"},
+             {"Password=p\r\nPasswordFile=ca.pem\r\nClientSecretFile=credential:x\r\nRefreshTokenFile=gone.txt",
+              "[SMTP] Password and PasswordFile are both given; keep one\r\n[SMTP] ClientSecretFile cannot be read: "
+              "\"credential:x\" (the service was given no credentials (LoadCredential=) for \"x\")\r\n[SMTP] RefreshTokenFile "
+              "cannot be read: \"gone.txt\" (" + (dir_ / "gone.txt").string() + ": No such file or directory)\r\n"}}) {
         WriteOptions("[SMTP]\r\n" + smtp + "\r\n");
         EXPECT_EQ(CheckStartupRules(ini_, dir_.Path()), error) << smtp;
     }

@@ -8,9 +8,10 @@ slow-final: answers the data after 5 s, never QUIT; hold-rcpt / hold-data: creat
 or the data, wait for DIR/release; fail-first: 451 to the first two data; down-first: closes two connections;
 no-auth: offers no AUTH and takes mail without it; bare-auth: lists AUTH without a mechanism; echo-auth: a refused login repeats the login data in base64;
 refuse-data: 552 to the data. DIR/helo gets the name of every EHLO or HELO.
+--oauth xoauth2 / both (with OAUTHBEARER): also an HTTPS token endpoint (see TokenEndpoint), port in DIR/token-port.
 """
 
-import argparse, asyncio, base64, logging, os, signal, ssl, subprocess, sys, warnings
+import argparse, asyncio, base64, http.server, json, logging, os, signal, ssl, subprocess, sys, threading, urllib.parse, warnings
 from email import policy
 from email.parser import BytesParser
 
@@ -21,7 +22,7 @@ VERBS = {"EHLO", "HELO", "STARTTLS", "AUTH", "MAIL", "RCPT", "DATA", "QUIT", "NO
 def parse_args():
     p = argparse.ArgumentParser()
     for name, default in [("port-file", None), ("store", None), ("certs", None), ("user", "quorvel"),
-                          ("password", "secret"), ("security", "none"), ("fault", "none")]:
+                          ("password", "secret"), ("security", "none"), ("fault", "none"), ("oauth", "none")]:
         p.add_argument("--" + name, default=default)
     p.add_argument("--port", type=int, default=0)
     p.add_argument("--size-limit", type=int)
@@ -158,23 +159,87 @@ def authenticator(user, password, echo):
         return AuthResult(success=ok, handled=False, message=None if ok or not echo else "535 5.7.8 Refused " + said)
     return authenticate
 
+class TokenEndpoint(http.server.BaseHTTPRequestHandler):
+    """POST: the client quorvel-client with secret client-secret gets access-token-N for either grant; the
+    refresh token must be the current one (refresh-secret-1 at first). DIR/token-mode: rotate (a new refresh
+    token with each grant), invalid_grant, 503. Each request is appended to DIR/token-requests."""
+    store, issued, count, refresh, lock = None, [], [0], ["refresh-secret-1"], threading.Lock()
+
+    def log_message(self, *args): pass
+
+    def answer(self, status, fields):
+        body = json.dumps(fields).encode()
+        self.send_response(status)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def do_POST(self):
+        form = dict(urllib.parse.parse_qsl(self.rfile.read(int(self.headers["Content-Length"])).decode()))
+        mode_file = os.path.join(self.store, "token-mode")
+        mode = open(mode_file).read().strip() if os.path.exists(mode_file) else ""
+        with self.lock, open(os.path.join(self.store, "token-requests"), "a") as f:
+            f.write(" ".join(f"{k}={v}" for k, v in sorted(form.items())) + "\n")
+            grant = form.get("grant_type")
+            if mode == "503": return self.answer(503, {"error": "temporarily_unavailable"})
+            if form.get("client_id") != "quorvel-client" or form.get("client_secret") != "client-secret":
+                return self.answer(401, {"error": "invalid_client", "error_description": "Unknown client"})
+            if mode == "invalid_grant" or (grant == "refresh_token" and form.get("refresh_token") != self.refresh[0]):
+                return self.answer(400, {"error": "invalid_grant", "error_description": "Token has been expired or revoked."})
+            self.count[0] += 1
+            self.issued.append(f"access-token-{self.count[0]}")
+            fields = {"access_token": self.issued[-1], "token_type": "Bearer", "expires_in": 3600}
+            if mode == "rotate" and grant == "refresh_token":
+                self.refresh[0] = fields["refresh_token"] = f"refresh-secret-{self.count[0] + 1}"
+            self.answer(200, fields)
+
+def serve_tokens(args, context):
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), TokenEndpoint)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    TokenEndpoint.store = args.store
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    write_whole(os.path.join(args.store, "token-port"), f"{server.server_address[1]}\n".encode())
+
+class OAuthHandler(Handler):
+    """Takes the latest token of the endpoint for --user; DIR/revoke (removed once seen) makes every token
+    issued so far invalid. Each login is appended to DIR/logins as `MECHANISM ok|refused`."""
+    async def login(self, server, args, mechanism, pattern):
+        reply = base64.b64decode(args[1]) if len(args) > 1 else await server.challenge_auth("")
+        revoke = os.path.join(self.args.store, "revoke")
+        if os.path.exists(revoke): TokenEndpoint.issued.clear(), os.remove(revoke)
+        ok = any(reply == pattern(t).encode() for t in TokenEndpoint.issued[-1:])
+        with open(os.path.join(self.args.store, "logins"), "a") as f:
+            f.write(f"{mechanism} {'ok' if ok else 'refused'}\n")
+        return AuthResult(success=ok, handled=False)
+
+    async def auth_XOAUTH2(self, server, args):
+        return await self.login(server, args, "XOAUTH2", lambda t: f"user={self.args.user}\1auth=Bearer {t}\1\1")
+
+    async def auth_OAUTHBEARER(self, server, args):
+        port = server.transport.get_extra_info("sockname")[1]
+        return await self.login(server, args, "OAUTHBEARER",
+                                lambda t: f"n,a={self.args.user},\1host=127.0.0.1\1port={port}\1auth=Bearer {t}\1\1")
+
 async def serve(args):
     loop = asyncio.get_running_loop()
     context = None
-    if args.security != "none":
+    if args.security != "none" or args.oauth != "none":
         make_certs(args.certs)
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(os.path.join(args.certs, "server.pem"), os.path.join(args.certs, "server.key"))
     os.makedirs(args.store, exist_ok=True)
     LoggedSMTP.transcript = os.path.join(args.store, "commands")
     LoggedSMTP.drops = 2 if args.fault == "down-first" else 0
-    handler, starttls = Handler(args), args.security == "starttls"
+    if args.oauth != "none": serve_tokens(args, context)
+    handler, starttls = (OAuthHandler if args.oauth != "none" else Handler)(args), args.security == "starttls"
     factory = lambda: LoggedSMTP(
         handler, hostname="127.0.0.1", decode_data=False,
         authenticator=authenticator(args.user, args.password, args.fault == "echo-auth"),
         auth_required=args.fault != "no-auth", auth_require_tls=starttls, data_size_limit=args.size_limit,
         tls_context=context if starttls else None, require_starttls=starttls,
-        auth_exclude_mechanism=["LOGIN", "PLAIN"] if args.fault == "bare-auth" else None)
+        auth_exclude_mechanism=(["LOGIN", "PLAIN"] if args.fault == "bare-auth" else [])
+        + (["OAUTHBEARER"] if args.oauth == "xoauth2" else []))
     server = await loop.create_server(factory, "127.0.0.1", args.port,
                                       ssl=context if args.security == "tls" else None)
     port = server.sockets[0].getsockname()[1]

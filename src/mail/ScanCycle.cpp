@@ -59,7 +59,7 @@ FileDescriptor OpenRecipientFolder(int lostFd, const std::string& lostFolder, co
 std::string Scanner::LongestFileName() const { return quorvel::LongestFileName(Files()); }
 
 SendOutcome Scanner::SendMail(const std::string& address, const std::string& subject) {
-    return quorvel::SendMail(address, subject, *batch_, Ini(), Log());
+    return quorvel::SendMail(address, subject, *batch_, Ini(), Log(), tokens_);
 }
 
 std::string Scanner::LostFolder() { return ResolveFolder(Ini().ReadINI("LostFolder", "Main"), AppFolder()); }

@@ -48,7 +48,8 @@ std::filesystem::path HeldPath(const Batch& batch, const std::string& name) {
 }  // namespace
 
 Scanner::Scanner(std::filesystem::path appFolder, const MailLog& log, const LockTest& lockTest, const Clock& clock)
-    : appFolder_(std::move(appFolder)), log_(log), lockTest_(lockTest), clock_(clock) {}
+    : appFolder_(std::move(appFolder)), log_(log), lockTest_(lockTest), clock_(clock),
+      tokens_(clock, [&log](const std::string& text) { log.WriteLog(text); }) {}
 
 bool Scanner::IsUndeletable(int folderFd, const std::string& folder, const std::string& name) const {
     for (const Undeletable& file : undeletable_) {

@@ -11,6 +11,7 @@
 #include "mail/Batch.h"
 #include "mail/FolderListing.h"
 #include "mail/LockTest.h"
+#include "mail/OAuthTokens.h"
 #include "mail/RetryBook.h"
 #include "mail/SendMail.h"
 #include "settings/clsINI.h"
@@ -19,8 +20,8 @@ namespace quorvel {
 
 // The mail side of the service and its state, which lives as long as the process: the settings
 // reader, the mail folder, the candidates of the last listing of the mail folder, the batch of the
-// chosen recipient folder, the folder served or tried last, and the sent files that could not be
-// deleted.
+// chosen recipient folder, the folder served or tried last, the sent files that could not be
+// deleted, and the OAuth 2.0 access token.
 //
 // A recipient folder is a folder lying directly in the mail folder; its batch is every visible
 // regular file lying directly in it. Hidden entries (names starting with ".") and system entries
@@ -118,6 +119,7 @@ private:
     std::string heldByLock_;
     std::vector<Undeletable> undeletable_;
     RetryBook retries_;
+    OAuthTokens tokens_;  // kept from cycle to cycle
 };
 
 }  // namespace quorvel

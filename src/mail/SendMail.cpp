@@ -29,14 +29,14 @@ std::vector<MailAttachment> Attachments(Batch& batch) {
     return attachments;
 }
 
-void Send(const std::string& address, const std::string& subject, Batch& batch, clsINI& Ini) {
+void Send(const std::string& address, const std::string& subject, Batch& batch, clsINI& Ini, OAuthTokens& tokens) {
     MailMessage message;
     message.To = ParseAddressList(address);
     message.From = ParseMailbox(Ini.ReadINI("Mail", "Main"));
     message.Subject = subject;
     message.Attachments = Attachments(batch);
     message.Body = MessageBody(batch.Names(), Ini.ReadINI("Signature", "Main"));
-    SendOverSmtp(message, ReadSmtpSettings(Ini));
+    WithLogin(ReadSmtpSettings(Ini), tokens, [&](const SmtpSettings& smtp) { SendOverSmtp(message, smtp); });
 }
 
 }  // namespace
@@ -59,12 +59,12 @@ std::string SendErrorText(int number, const std::string& description) {
 }
 
 SendOutcome SendMail(const std::string& address, const std::string& subject, Batch& batch, clsINI& Ini,
-                     const MailLog& log) {
+                     const MailLog& log, OAuthTokens& tokens) {
     using Kind = SendOutcome::Kind;
     try {
         // A folder name may hold a line break; it must not forge a second log entry.
         log.WriteLog("Отправка почты на: " + CleanHeaderText(batch.Folder()));
-        Send(address, subject, batch, Ini);
+        Send(address, subject, batch, Ini, tokens);
         return {Kind::Sent, "ok"};
     } catch (const LocalChange& e) {
         return {Kind::LocalChange, SendErrorText(e.Number(), e.what())};
@@ -87,7 +87,9 @@ std::string SendMail(const std::string& address, const std::string& subject, con
     }
     if (!batch) return SendErrorText(ENOENT, "cannot list " + CleanHeaderText(MailPath + "/" + folder));
     for (const std::string& name : Files) batch->Add(name);
-    return SendMail(address, subject, *batch, Ini, log).Text;
+    const SystemClock clock;
+    OAuthTokens tokens(clock);
+    return SendMail(address, subject, *batch, Ini, log, tokens).Text;
 }
 
 }  // namespace quorvel

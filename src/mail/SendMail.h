@@ -5,6 +5,7 @@
 
 #include "log/MailLog.h"
 #include "mail/Batch.h"
+#include "mail/OAuthTokens.h"
 #include "settings/clsINI.h"
 
 namespace quorvel {
@@ -25,9 +26,9 @@ struct SendOutcome {
 
 // Sends the files of `batch` as one message (see below), each streamed from the batch's folder
 // descriptor and checked to be the file that was listed; records each file's identity at the end
-// of its streaming in the batch. Never throws.
+// of its streaming in the batch. With Auth=oauth2 the login takes its token from `tokens`. Never throws.
 SendOutcome SendMail(const std::string& address, const std::string& subject, Batch& batch, clsINI& Ini,
-                     const MailLog& log);
+                     const MailLog& log, OAuthTokens& tokens);
 
 // Sends every file of MailPath/folder/ named in Files as one message to `address` (one address or
 // a list, see ParseAddressList) with `subject`, from [Main] Mail with a blind copy to it, the
@@ -35,7 +36,7 @@ SendOutcome SendMail(const std::string& address, const std::string& subject, Bat
 // are read through `Ini` at the moment of sending. Writes "Отправка почты на: " folder to the log
 // first. Returns "ok" once the server accepted the message, otherwise "Error " number ": "
 // description (the number with a leading blank unless negative). Nothing is sent when an address
-// or a setting is unfit. Never throws.
+// or a setting is unfit. An OAuth 2.0 access token is fetched for this send alone. Never throws.
 std::string SendMail(const std::string& address, const std::string& subject, const std::string& folder,
                      const std::string& MailPath, const std::vector<std::string>& Files,
                      clsINI& Ini, const MailLog& log);

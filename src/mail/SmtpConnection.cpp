@@ -186,7 +186,13 @@ void ApplyTransport(CURL* curl, const SmtpSettings& smtp, SmtpDiagnostics& diagn
     diagnostics.loginRequired_ = !smtp.User.empty();
     diagnostics.startTlsPending_ = smtp.Security == SmtpSecurity::StartTls;
     SetCurl(curl, CURLOPT_USERNAME, smtp.User.c_str());
-    SetCurl(curl, CURLOPT_PASSWORD, smtp.Password.c_str());
+    if (smtp.Auth == SmtpAuth::OAuth2) {
+        // OAUTHBEARER where the server offers it, else XOAUTH2; never a mechanism that wants a password.
+        SetCurl(curl, CURLOPT_XOAUTH2_BEARER, smtp.AccessToken.c_str());
+        SetCurl(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=OAUTHBEARER;AUTH=XOAUTH2");
+    } else {
+        SetCurl(curl, CURLOPT_PASSWORD, smtp.Password.c_str());
+    }
     SetCurl(curl, CURLOPT_CONNECTTIMEOUT, smtp.Timeout);
     SetCurl(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, smtp.FinalReplyWait);
     diagnostics.stallLimit_ = std::chrono::seconds(smtp.Timeout);

@@ -72,7 +72,8 @@ private:
 
 // Sets everything about reaching and entering the server on `curl`: the URL, the protection
 // (STARTTLS required before AUTH, or TLS from the first byte) with the certificate and host name
-// always verified against CAFile or the system's store, the user name and password, and Timeout
+// always verified against CAFile or the system's store, the user name and password (with
+// Auth=oauth2 the access token, by SASL OAUTHBEARER or XOAUTH2), and Timeout
 // for the connection, every reply and every stall until a message is wholly uploaded; the reply to
 // the end of the message is waited for up to FinalReplyWait. The connection is closed, with a goodbye
 // of about a second at most, before the transfer ends.

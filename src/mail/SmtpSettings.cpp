@@ -9,6 +9,7 @@
 #include "base/WholeNumber.h"
 #include "base/Utf8Text.h"
 #include "mail/HeloName.h"
+#include "mail/SecretSetting.h"
 
 namespace quorvel {
 namespace {
@@ -44,6 +45,28 @@ std::optional<SmtpSecurity> ParseSecurity(const std::string& text) {
     return std::nullopt;
 }
 
+std::optional<SmtpAuth> ParseAuth(const std::string& text) {
+    const std::string_view value = TrimBlanks(text);
+    if (value.empty() || SameNameAnyCase(value, "password")) return SmtpAuth::Password;
+    if (SameNameAnyCase(value, "oauth2")) return SmtpAuth::OAuth2;
+    return std::nullopt;
+}
+
+std::string AuthValueError(const std::string& text) {
+    return "[SMTP] Auth is not password or oauth2: \"" + CleanHeaderText(text) + "\"";
+}
+
+std::string OAuthSettingsError(const OAuthSettings& oauth) {
+    std::string errors;
+    const std::string url = "[SMTP] TokenUrl = \"" + CleanHeaderText(oauth.TokenUrl) + "\"";
+    if (oauth.TokenUrl.empty()) errors += url + ": Auth=oauth2 needs the token endpoint of the provider\r\n";
+    else if (!SameNameAnyCase(oauth.TokenUrl.substr(0, 8), "https://")) errors += url + ": not an https address\r\n";
+    if (TrimBlanks(oauth.ClientId).empty()) {
+        errors += "[SMTP] ClientId = \"" + CleanHeaderText(oauth.ClientId) + "\": Auth=oauth2 needs the client ID\r\n";
+    }
+    return errors;
+}
+
 std::string SecurityValueError(const std::string& text) {
     return "[SMTP] Security is not none, starttls or tls: \"" + CleanHeaderText(text) + "\"";
 }
@@ -69,7 +92,6 @@ SmtpSettings ReadSmtpSettings(clsINI& Ini) {
     s.Server = Ini.ReadINI("Server", "SMTP");
     const std::string port = Ini.ReadINI("Port", "SMTP");
     s.User = Ini.ReadINI("User", "SMTP");
-    s.Password = Ini.ReadINI("Password", "SMTP");
     const std::string timeout = Ini.ReadINI("Timeout", "SMTP");
     const std::string security = Ini.ReadINI("Security", "SMTP");
     s.CAFile = CAFilePath(Ini.ReadINI("CAFile", "SMTP"), Ini.FileName().parent_path());
@@ -84,6 +106,22 @@ SmtpSettings ReadSmtpSettings(clsINI& Ini) {
     s.Security = *mode;
     if (!s.Helo.empty() && !IsHeloName(s.Helo)) throw Error(EINVAL, HeloValueError(s.Helo));
     if (s.Helo.empty()) s.Helo = DefaultHeloName();
+    s.IniFolder = Ini.FileName().parent_path();
+    const std::string auth = Ini.ReadINI("Auth", "SMTP");
+    const std::optional<SmtpAuth> how = ParseAuth(auth);
+    if (!how) throw Error(EINVAL, AuthValueError(auth));
+    s.Auth = *how;
+    if (s.Auth == SmtpAuth::Password) {
+        s.Password = ReadSecret(Ini, "Password", s.IniFolder);
+        return s;
+    }
+    s.OAuth.TokenUrl = std::string(TrimBlanks(Ini.ReadINI("TokenUrl", "SMTP")));
+    s.OAuth.ClientId = Ini.ReadINI("ClientId", "SMTP");
+    s.OAuth.Scope = Ini.ReadINI("Scope", "SMTP");
+    s.OAuth.ClientSecret = ReadSecret(Ini, "ClientSecret", s.IniFolder);
+    s.OAuth.RefreshToken = ReadSecret(Ini, "RefreshToken", s.IniFolder);
+    const std::string unfit = OAuthSettingsError(s.OAuth);
+    if (!unfit.empty()) throw Error(EINVAL, unfit.substr(0, unfit.find("\r\n")));
     return s;
 }
 

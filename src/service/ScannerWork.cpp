@@ -3,12 +3,14 @@
 #include "service/FolderSettings.h"
 #include "service/SettingsTest.h"
 #include "settings/CheckSettings.h"
+#include "settings/SecretRules.h"
 #include "settings/StartupRules.h"
 
 namespace quorvel {
 
 ScannerWork::ScannerWork(std::filesystem::path appFolder, const Clock& clock, ServiceControl& control)
     : clock_(clock),
+      control_(control),
       log_(appFolder, clock,
            [&control](bool working, const std::string& text) {
                if (working) control.LogEvent(EventType::Information, kInformationEventId, text);
@@ -17,11 +19,16 @@ ScannerWork::ScannerWork(std::filesystem::path appFolder, const Clock& clock, Se
       lockTest_(clock),
       scanner_(std::move(appFolder), log_, lockTest_, clock) {}
 
-// Once the settings hold, the copies that a killed move left in the lost folder are removed.
+// Once the settings hold, the journal hears of secrets that anyone may read, and the copies that
+// a killed move left in the lost folder are removed.
 std::string ScannerWork::CheckSettings() {
     std::string problems = quorvel::CheckSettings(scanner_.AppFolder(), scanner_.Ini(), log_);
     if (problems.empty()) problems = CheckStartupRules(scanner_.Ini(), scanner_.AppFolder());
-    if (problems.empty()) scanner_.RemoveStaleCopies();
+    if (!problems.empty()) return problems;
+    for (const std::string& warning : ReadableSecretWarnings(scanner_.Ini(), scanner_.AppFolder())) {
+        control_.LogEvent(EventType::Error, kErrorEventId, warning);
+    }
+    scanner_.RemoveStaleCopies();
     return problems;
 }
 

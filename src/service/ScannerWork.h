@@ -30,6 +30,7 @@ public:
 
 private:
     const Clock& clock_;
+    ServiceControl& control_;
     MailStatus status_;
     MailLog log_;
     LeaseLockTest lockTest_;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "base/Error.h"
@@ -9,12 +10,15 @@
 #include "base/Utf8Text.h"
 #include "mail/AddressList.h"
 #include "mail/SmtpConnection.h"
+#include "mail/OAuthTokens.h"
 #include "mail/SmtpSettings.h"
+#include "mail/TokenEndpoint.h"
 #include "service/FolderSettings.h"
 #include "service/ServiceTexts.h"
 #include "service/TrappedError.h"
 #include "settings/CheckSettings.h"
 #include "settings/GetAddress.h"
+#include "settings/SecretRules.h"
 #include "settings/StartupRules.h"
 
 namespace quorvel {
@@ -57,7 +61,10 @@ std::vector<std::string> SettingsFindings(const std::filesystem::path& appFolder
     AddLines(findings, CheckSettings(appFolder, Ini, log));
     if (!findings.empty()) return findings;
     AddLines(findings, CheckStartupRules(Ini, appFolder));
-    for (auto& found : ValueFindings(Ini, appFolder)) findings.push_back(std::move(found));
+    // A value that a start-up rule already named is not named twice.
+    for (auto& found : ValueFindings(Ini, appFolder)) {
+        if (std::find(findings.begin(), findings.end(), found) == findings.end()) findings.push_back(std::move(found));
+    }
     for (auto& found : FolderFindings(Ini)) findings.push_back(std::move(found));
     return findings;
 }
@@ -106,10 +113,19 @@ int TestSettings(const std::filesystem::path& appFolder, const MailLog& log, std
     }
     for (const std::string& finding : findings) out << kPrefix << finding << '\n';
     if (!findings.empty()) return kExitBadSettings;
+    for (const std::string& warning : ReadableSecretWarnings(Ini, appFolder)) out << kPrefix << "warning: " << warning << '\n';
     out << kPrefix << "настройки в порядке" << std::endl;
     try {
         SmtpSettings smtp = ReadSmtpSettings(Ini);
-        CheckSmtpLogin(smtp);
+        const SystemClock clock;
+        OAuthTokens tokens(clock, [&out](const std::string& text) { out << kPrefix << "warning: " << text << '\n'; });
+        WithLogin(smtp, tokens, [&out](const SmtpSettings& signedIn) {
+            if (signedIn.Auth == SmtpAuth::OAuth2) {
+                out << kPrefix << "access token received from " << CleanHeaderText(signedIn.OAuth.TokenUrl) << " ("
+                    << GrantType(signedIn.OAuth.RefreshToken) << " grant)" << std::endl;
+            }
+            CheckSmtpLogin(signedIn);
+        });
         out << kPrefix << "вход на SMTP-сервер " << smtp.Server << ":" << smtp.Port << " выполнен" << std::endl;
         return 0;
     } catch (...) {

@@ -22,10 +22,11 @@ std::vector<std::string> ValueFindings(clsINI& Ini, const std::filesystem::path&
 // created in an existing, writable folder.
 std::vector<std::string> FolderFindings(clsINI& Ini);
 
-// The command `/t`: the start-up check with every rule, then the findings above, then a login to
-// the SMTP server that sends nothing. Each finding goes on its own line to `out`. Returns 0 when
+// The command `/t`: the start-up check with every rule, then the findings above, then warnings
+// about secrets that anyone may read, then a login to the SMTP server that sends nothing (with
+// Auth=oauth2 after getting an access token, naming the grant). Each finding goes on its own line to `out`. Returns 0 when
 // all is well, 78 when a setting is wrong (and then no connection is tried), 69 when the server
-// cannot be reached or refuses the login. The password never appears.
+// cannot be reached or refuses the login, or the token endpoint refuses. No secret ever appears.
 int TestSettings(const std::filesystem::path& appFolder, const MailLog& log, std::ostream& out);
 
 }  // namespace quorvel

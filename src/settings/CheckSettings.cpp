@@ -2,6 +2,9 @@
 
 #include <array>
 
+#include "base/TextRules.h"
+#include "mail/SmtpSettings.h"
+
 namespace quorvel {
 
 namespace {
@@ -31,6 +34,12 @@ bool SettingsFilePresent(const std::filesystem::path& path) {
     return std::filesystem::is_regular_file(path, ec);
 }
 
+// The password may come from PasswordFile, and Auth=oauth2 needs none.
+bool PasswordNotNeeded(clsINI& Ini) {
+    return !TrimBlanks(Ini.ReadINI("PasswordFile", "SMTP")).empty() ||
+           ParseAuth(Ini.ReadINI("Auth", "SMTP")) == SmtpAuth::OAuth2;
+}
+
 }  // namespace
 
 std::string CheckSettings(const std::filesystem::path& appFolder, clsINI& Ini, const MailLog& log) {
@@ -41,6 +50,7 @@ std::string CheckSettings(const std::filesystem::path& appFolder, clsINI& Ini, c
     Ini.FileName(file);
     std::string errors;
     for (const RequiredKey& required : kRequiredKeys) {
+        if (std::string_view(required.key) == "Password" && PasswordNotNeeded(Ini)) continue;
         if (Ini.ReadINI(required.key, std::string(required.section)).empty()) {
             errors += required.messageWhenEmpty;
             errors += "\r\n";

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/TextRules.h"
 #include "base/Utf8Text.h"
 #include "mail/SmtpSettings.h"
 
@@ -35,6 +36,17 @@ bool HoldsCertificate(const std::filesystem::path& path) {
 std::string SecurityRule(clsINI& Ini, const std::filesystem::path&) {
     const std::string value = Ini.ReadINI("Security", "SMTP");
     return ParseSecurity(value) ? "" : SecurityValueError(value) + "\r\n";
+}
+
+std::string AuthRule(clsINI& Ini, const std::filesystem::path&) {
+    const std::string value = Ini.ReadINI("Auth", "SMTP");
+    const std::optional<SmtpAuth> auth = ParseAuth(value);
+    if (!auth) return AuthValueError(value) + "\r\n";
+    if (*auth != SmtpAuth::OAuth2) return "";
+    OAuthSettings oauth;
+    oauth.TokenUrl = std::string(TrimBlanks(Ini.ReadINI("TokenUrl", "SMTP")));
+    oauth.ClientId = Ini.ReadINI("ClientId", "SMTP");
+    return OAuthSettingsError(oauth);
 }
 
 std::string CAFileRule(clsINI& Ini, const std::filesystem::path& appFolder) {

@@ -13,6 +13,10 @@ namespace quorvel {
 // [SMTP] Security is empty, none, starttls or tls (any letter case).
 std::string SecurityRule(clsINI& Ini, const std::filesystem::path& appFolder);
 
+// [SMTP] Auth is empty, password or oauth2 (any letter case); with oauth2, TokenUrl is an https
+// address and ClientId is given.
+std::string AuthRule(clsINI& Ini, const std::filesystem::path& appFolder);
+
 // [SMTP] CAFile, when given, names a readable regular file (relative to the folder of options.ini)
 // that holds at least one PEM certificate that parses.
 std::string CAFileRule(clsINI& Ini, const std::filesystem::path& appFolder);

@@ -6,6 +6,7 @@
 #include "mail/HeloName.h"
 #include "mail/RetrySettings.h"
 #include "settings/FolderRules.h"
+#include "settings/SecretRules.h"
 #include "settings/SecurityRules.h"
 
 namespace quorvel {
@@ -21,6 +22,8 @@ std::vector<Rule> Rules() {
         SecurityRule,
         CAFileRule,
         HeloRule,
+        AuthRule,
+        SecretRule,
         CheckRetrySettings,
     };
 }

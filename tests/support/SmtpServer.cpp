@@ -56,14 +56,14 @@ std::string ReceivedMessage::Header(std::string_view name) const {
 }
 
 SmtpServer::SmtpServer(Fault fault, const std::vector<std::string>& refused, const std::string& security,
-                       long sizeLimit) {
+                       long sizeLimit, const std::string& oauth) {
     const char* faults[] = {"none", "refuse", "drop", "stall", "stall-data", "slow-final", "hold-rcpt",
                             "hold-data", "defer", "fail-first", "down-first", "no-auth", "bare-auth", "echo-auth", "refuse-data"};
     const std::string portFile = (dir_ / "port").string();
     std::vector<std::string> args = {"/usr/bin/python3", std::string(QUORVEL_TESTS_DIR) + "/smtp_server.py",
                                      "--port-file", portFile, "--store", (dir_ / "store").string(), "--parent", std::to_string(::getpid()),
                                      "--fault", faults[static_cast<int>(fault)], "--security", security,
-                                     "--certs", (dir_ / "certs").string()};
+                                     "--certs", (dir_ / "certs").string(), "--oauth", oauth};
     if (sizeLimit > 0) args.insert(args.end(), {"--size-limit", std::to_string(sizeLimit)});
     for (const auto& r : refused) args.insert(args.end(), {"--refuse", r});
     std::vector<char*> argv;
