@@ -11,7 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto fields = fuzz::Fields(data + 1, size - 1, 2);
     const std::string &folder = fields[0], &file = fields[1];
 
-    const std::string address = quorvel::GetAddress(folder, fuzz::WriteOptions(file).parent_path());
+    quorvel::clsINI ini;
+    ini.FileName(fuzz::WriteOptions(file));
+    const std::string address = quorvel::GetAddress(folder, ini);
     if (address == folder) return 0;
     const std::string text = quorvel::TextCodec::ForLocale().ToUtf8(file);
     fuzz::Check(address.find_first_of("\r\n=") == std::string::npos, "address holds a line end or =", address);

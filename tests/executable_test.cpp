@@ -94,7 +94,11 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
         {"MailFolder", mail + "/nowhere", 78, "QuorvelServer: Не найден каталог почты " + mail + "/nowhere\n"},
         {"LostFolder", (dir / "x/y").string(), 78, "QuorvelServer: Не удаётся создать каталог неотправленной почты " + (dir / "x/y").string() + "\n"},
         {"LostFolder", mail, 78, "QuorvelServer: Каталог неотправленной почты не может совпадать с каталогом почты"},
+        {"LostFolder", (dir / "open/lost").string(), 0, "QuorvelServer: warning: " + (dir / "open").string() + ", above [Main] "
+                       "LostFolder, can be changed by others than root (owner " + std::to_string(::getuid()) + ", mode 0777)"},
     };
+    fs::create_directory(dir / "open");
+    fs::permissions(dir / "open", fs::perms::all);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key + "=" + c.value);
         std::string changed = options;

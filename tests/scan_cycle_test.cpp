@@ -2,6 +2,7 @@
 #include <linux/fs.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,6 +44,18 @@ bool SetImmutable(const fs::path& path, bool on) {
     flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
     return ::ioctl(file.Get(), FS_IOC_SETFLAGS, &flags) == 0;
 }
+
+// A mount for one test, undone at its end; Made() is false where this process may not mount.
+class ScopedMount {
+public:
+    ScopedMount(const char* source, const fs::path& target, const char* type, unsigned long flags, const char* data)
+        : target_(target), made_((fs::create_directories(target), ::mount(source, target.c_str(), type, flags, data) == 0)) {}
+    ~ScopedMount() { if (made_) ::umount2(target_.c_str(), MNT_DETACH); }
+    bool Made() const { return made_; }
+private:
+    fs::path target_;
+    bool made_;
+};
 
 const std::string kFailed = "Не удалось отправить файлы на адрес: ";
 const std::string kDenied = "(Error  67: Login denied (535 5.7.8)";
@@ -144,6 +157,8 @@ TEST_F(ScanCycleTest, EachCycleStartsAfterTheFolderTriedLastSoNoFolderHoldsBackT
 TEST_F(ScanCycleTest, FailedBatchesGoToTheLostFolderAndNeverReplaceEachOther) {
     WriteSettings("wrong");
     fs::create_directory(log_.Path());
+    fs::create_directories(Mail() / "buh");
+    fs::permissions(Mail() / "buh", fs::perms(0750));
     for (const char* content : {"first", "second"}) {
         WriteFile(Mail() / "buh/report.pdf", content);
         WriteFile(Mail() / "buh/notes.txt", content);
@@ -152,6 +167,8 @@ TEST_F(ScanCycleTest, FailedBatchesGoToTheLostFolderAndNeverReplaceEachOther) {
     EXPECT_TRUE(fs::is_empty(Mail() / "buh"));
     EXPECT_EQ(NamesIn(Lost() / "buh"), (Names{"notes (1).txt", "notes.txt", "report (1).pdf", "report.pdf"}));
     EXPECT_EQ(ReadFile(Lost() / "buh/report (1).pdf"), "second");
+    EXPECT_EQ(fs::status(Lost()).permissions(), fs::perms(0700));
+    EXPECT_EQ(fs::status(Lost() / "buh").permissions(), fs::perms(0750)) << "no more open than the folder it mirrors";
     EXPECT_TRUE(server_.Messages().empty());
     EXPECT_EQ(watched.size(), 1u);
 }
@@ -183,6 +200,51 @@ TEST_F(ScanCycleTest, TheLostFolderIsUsedOnlyWhereItIsSafe) {
         fs::remove_all(Mail() / c.folder);
     }
     EXPECT_TRUE(fs::is_empty(outside.Path())) << "nothing is written through a link";
+    const ScopedMount bound(mail.c_str(), app_ / "bound", nullptr, MS_BIND, nullptr);
+    if (!bound.Made()) GTEST_SKIP() << "cannot bind-mount here (not root?)";
+    WriteFile(Mail() / "buh/a.txt", "a");
+    WriteSettings(mail, app_ / "bound", "wrong");
+    EXPECT_EQ(scanner_.ProcessMail(), kFailed + "buh" + kDenied + overlap + (app_ / "bound").string() + "\"" + kStay)
+        << "a bind mount of the mail folder is the mail folder";
+}
+// The named folders are pinned at the settings check: a mail or lost folder swapped for a link since
+// is never used. The cycle says so once and sends nothing until the folder is back.
+TEST_F(ScanCycleTest, AMailOrLostFolderSwappedSinceTheSettingsCheckIsNeverUsed) {
+    testing::TempDir outside;
+    WriteFile(outside / "buh/secret.txt", "secret");
+    WriteSettings("wrong");
+    fs::create_directories(Lost()), fs::create_directories(Mail());
+    scanner_.PinFolders();
+    for (const auto& [key, folder] : {std::pair{"MailFolder", Mail()}, std::pair{"LostFolder", Lost()}}) {
+        WriteFile(Mail() / "buh/a.txt", "a");
+        fs::rename(folder, app_ / "away");
+        fs::create_directory_symlink(outside.Path(), folder);
+        const std::string said = scanner_.ProcessMail(), commands = server_.Commands();
+        EXPECT_EQ(said.rfind("[Main] " + std::string(key) + " " + folder.string() + " is not the folder it was when the "
+                             "settings were checked (device ", 0), 0u) << said;
+        EXPECT_NE(said.find("; now device "), std::string::npos) << said;
+        EXPECT_EQ(scanner_.ReplacedFolder(), folder);
+        EXPECT_EQ(scanner_.ProcessMail(), "") << "said once";
+        EXPECT_EQ(server_.Commands(), commands) << "nothing sent";
+        fs::remove(folder);
+        fs::rename(app_ / "away", folder);
+        EXPECT_EQ(scanner_.ProcessMail(), kFailed + "buh" + kDenied + ")");
+        EXPECT_EQ(scanner_.ReplacedFolder(), "");
+    }
+    EXPECT_EQ(NamesIn(outside / "buh"), Names{"secret.txt"});
+    EXPECT_EQ(NamesIn(Lost() / "buh"), (Names{"a (1).txt", "a.txt"}));
+}
+// A cycle reads options.ini once: a LostFolder saved during the send does not move this batch.
+TEST_F(ScanCycleTest, ACycleKeepsTheSettingsItStartedWith) {
+    SmtpServer refusing(SmtpServer::Fault::HoldAtRecipients, {"buh@example.com"});
+    WriteFile(Mail() / "buh/a.txt", "a");
+    EXPECT_EQ(CycleHeldBy(refusing, [&] {
+                  std::string text = ReadFile(app_ / "options.ini");
+                  WriteFile(app_ / "options.ini", text.replace(text.find(Lost().string()), Lost().string().size(), app_ / "other"));
+              }),
+              kFailed + "buh(Error  55: RCPT failed: 550 5.1.1 Recipient address rejected)");
+    EXPECT_EQ(NamesIn(Lost() / "buh"), Names{"a.txt"});
+    EXPECT_FALSE(fs::exists(app_ / "other"));
 }
 TEST_F(ScanCycleTest, AFolderSwappedForALinkDuringTheSendIsNeverFollowed) {
     testing::TempDir outside;
@@ -265,6 +327,25 @@ TEST_F(ScanCycleTest, LongNamesReachALostFolderOnAnotherFileSystem) {
         << "the mode is kept, but a copy made by root is never set-user-ID";
     EXPECT_EQ(NamesIn(lost / "buh").size(), 3u) << "no temporary copy left, old or new";
     EXPECT_TRUE(fs::is_empty(Mail() / "buh"));
+}
+// A file the lost folder has no room for stays in the mail folder, and its folder is not tried
+// again before RetryDelay: a full disk is not churned every cycle.
+TEST_F(ScanCycleTest, ABatchThatFindsNoRoomInTheLostFolderWaitsRetryDelay) {
+    const ScopedMount small("tmpfs", app_ / "small", "tmpfs", 0, "size=1m");
+    if (!small.Made()) GTEST_SKIP() << "cannot mount a small file system here (not root?)";
+    WriteSettings(Mail(), app_ / "small/lost", "wrong", nullptr, "RetryDelay=30\r\n");
+    WriteFile(Mail() / "buh/big.bin", std::string(2 << 20, 'b'));
+    const auto t0 = clock_.now;
+    for (int after : {0, 29, 30}) {
+        clock_.now = t0 + seconds(after);
+        const std::string result = scanner_.ProcessMail();
+        if (after == 29) EXPECT_EQ(result, "");
+        else EXPECT_TRUE(result.starts_with(kFailed + "buh" + kDenied + "; not moved, still in the mail folder: [big.bin] cannot copy "
+                                            "big.bin (2097152 bytes, ") &&
+                         result.ends_with("No space left on device; no room in the lost folder, tried again at " +
+                                          LocalTimestamp(clock_.now + seconds(30)).substr(11) + ")")) << result;
+    }
+    EXPECT_EQ(ReadFile(Mail() / "buh/big.bin").size(), 2u << 20);
 }
 TEST_F(ScanCycleTest, VisibleRegularFilesDirectlyInAFolderMakeABatchInByteOrder) {
     scanner_.SetMailPath(Mail());

@@ -1,6 +1,12 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "base/Error.h"
+#include "base/FileDescriptor.h"
 #include "log/MailLog.h"
 #include "settings/CheckSettings.h"
 #include "settings/GetAddress.h"
@@ -24,30 +30,45 @@ protected:
     }
     std::string Address(const std::string& content, const std::string& folder) {
         testing::WriteFile(dir / "options.ini", content);
-        return GetAddress(folder, dir.Path());
+        ini.FileName(dir / "options.ini");
+        return GetAddress(folder, ini);
     }
     testing::TempDir dir;
     clsINI ini;
     const std::string mailLog = (dir / "mail.log").string();
 };
 
-// Entries are stamped and end in CR LF; a log that cannot be written never throws, and its watcher
-// hears once when it fails, once when it works again.
-TEST_F(SettingsTest, MailLogAppendsStampedEntriesAndReportsAFailureOnce) {
+// Entries are stamped and end in CR LF in a file only its owner and group may read. Only a regular
+// file takes them: a folder, a FIFO (even one with a reader) or a link in its place is never
+// written, and the watcher hears once when writing fails, once when it works again.
+TEST_F(SettingsTest, MailLogAppendsStampedEntriesToARegularFileAndReportsAFailureOnce) {
     std::vector<std::string> heard;
     MailLog log(dir.Path(), kClock, [&](bool working, const std::string& text) { heard.push_back((working ? "+" : "-") + text); });
     log.WriteLog("Результат отправки: ok");
     log.WriteLog("line one\r\nline two\r\n");
     log.WriteLog("");
     EXPECT_EQ(testing::ReadFile(mailLog), kStamp + "Результат отправки: ok\r\n" + kStamp + "line one\r\nline two\r\n\r\n" + kStamp + "\r\n");
-    std::filesystem::remove(mailLog);
-    std::filesystem::create_directory(mailLog);   // a folder where the file should be
-    EXPECT_FALSE(log.WriteLog("x"));
-    EXPECT_FALSE(log.WriteLog("y"));
-    std::filesystem::remove(mailLog);
-    EXPECT_TRUE(log.WriteLog("z"));
-    EXPECT_EQ(heard, (std::vector<std::string>{"-cannot open " + mailLog + ": Is a directory; the service goes on without it",
-                                               "+" + mailLog + " is written again"}));
+    EXPECT_EQ(std::filesystem::status(mailLog).permissions(), std::filesystem::perms(0640));
+    FileDescriptor reader;
+    const std::function<void()> standIns[] = {
+        [&] { std::filesystem::create_directory(mailLog); },
+        [&] { ::mkfifo(mailLog.c_str(), 0644), reader = FileDescriptor(::open(mailLog.c_str(), O_RDONLY | O_NONBLOCK)); },
+        [&] { std::filesystem::create_symlink(dir / "elsewhere", mailLog); },
+    };
+    for (const auto& standIn : standIns) {
+        std::filesystem::remove(mailLog);
+        standIn();
+        EXPECT_FALSE(log.WriteLog("x"));
+        EXPECT_FALSE(log.WriteLog("y"));
+        std::filesystem::remove(mailLog);
+        EXPECT_TRUE(log.WriteLog("z"));
+    }
+    char byte;
+    EXPECT_LE(::read(reader.Get(), &byte, 1), 0) << "nothing went into the FIFO";
+    EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere"));
+    const std::vector<std::string> once = {"-cannot open " + mailLog + ": not a regular file; the service goes on without it",
+                                           "+" + mailLog + " is written again"};
+    EXPECT_EQ(heard, (std::vector<std::string>{once[0], once[1], once[0], once[1], once[0], once[1]}));
 }
 
 TEST_F(SettingsTest, IniLookupAndSaveRules) {
@@ -112,7 +133,6 @@ TEST_F(SettingsTest, CheckSettingsNamesEveryMissingKey) {
 // line); the name is case-sensitive, blanks count, the first match wins, the address ends at a
 // second '='. A folder without an alias is its own address.
 TEST_F(SettingsTest, AliasLookupRules) {
-    EXPECT_THROW(GetAddress("buh", dir.Path()), Error) << "no settings file";
     const std::string file = "[Main]\r\nbuh=wrong@x\r\n[ALIAS]\r\n\r\nno equals here\r\nBuh=upper@x\r\nbuh=a@x=tail\r\n"
                              "sp ace =s@x\r\nbuh=second@x\r\n[Other]\r\nlate=l@x\r\nlist=a@x, b@x\r\n";
     const std::vector<std::tuple<std::string, std::string, std::string>> cases = {

@@ -5,7 +5,7 @@ written to --port-file. --security starttls (STARTTLS first) or tls, with a cert
 gets each command's verb, " tls" once encrypted. --fault: refuse / defer: 550 / 451 to the --refuse addresses;
 drop: closes once the data has arrived; stall: never answers EHLO; stall-data: stops reading the data;
 slow-final: answers the data after 5 s, never QUIT; hold-rcpt / hold-data: create DIR/held at the first RCPT
-or the data, wait for DIR/release; fail-first: 451 to the first two data; down-first: closes two connections;
+or the data, wait for DIR/release (hold-rcpt then refuses the --refuse addresses); fail-first: 451 to the first two data; down-first: closes two connections;
 no-auth: offers no AUTH and takes mail without it; bare-auth: lists AUTH without a mechanism; echo-auth: a refused login repeats the login data in base64;
 refuse-data: 552 to the data. DIR/helo gets the name of every EHLO or HELO.
 --oauth xoauth2 / both (with OAUTHBEARER): also an HTTPS token endpoint (see TokenEndpoint), port in DIR/token-port.
@@ -101,7 +101,7 @@ class Handler:
     async def handle_RCPT(self, server, session, envelope, address, options):
         if not envelope.rcpt_tos: await self.hold("hold-rcpt")
         if address.lower() in (r.lower() for r in self.args.refuse):
-            if self.args.fault == "refuse": return "550 5.1.1 Recipient address rejected"
+            if self.args.fault in ("refuse", "hold-rcpt"): return "550 5.1.1 Recipient address rejected"
             if self.args.fault == "defer": return "451 4.2.1 Mailbox busy, try again later"
         envelope.rcpt_tos.append(address)
         return "250 OK"

@@ -138,10 +138,10 @@ TEST_F(WorkLoopTest, CyclesRunEveryCheckTicksUnlessPausedAndCloseAsksFirst) {
 TEST_F(WorkLoopTest, ResultsGoToTheLogsAndChangesToTheStatusLine) {
     const std::string failure = "Не удалось отправить файлы на адрес: buh(535 auth failed)";
     const std::string deferred = "Отправка отложена до 11:00:00: " + failure;
-    const MailStatus sent{"07.12.2026 10:00:00", "ok", "", {}, ""};
-    const MailStatus failed{"07.12.2026 10:00:02", failure, "", {}, ""};
-    const MailStatus waiting{failed.LastSendTime, failure, "buh\n2", {{"a", "11:00"}, {"b", "12:00"}}, ""};
-    const MailStatus missing{failed.LastSendTime, failure, "", {}, "/m"};
+    const MailStatus sent{"07.12.2026 10:00:00", "ok", "", {}, "", ""};
+    const MailStatus failed{"07.12.2026 10:00:02", failure, "", {}, "", ""};
+    const MailStatus waiting{failed.LastSendTime, failure, "buh\n2", {{"a", "11:00"}, {"b", "12:00"}}, "", "/l"};
+    const MailStatus missing{failed.LastSendTime, failure, "", {}, "/m", ""};
     interval = "0";   // every tick
     cycles = {{0, "", {}, kThrows}, {0, "ok", sent, kNone}, {0, failure, failed, kNone}, {0, "", waiting, kNone},
               {0, "", waiting, kNone}, {0, "", missing, kNone}, {0, "", missing, kNone}, {0, deferred, failed, kNone},
@@ -165,7 +165,8 @@ TEST_F(WorkLoopTest, ResultsGoToTheLogsAndChangesToTheStatusLine) {
     EXPECT_EQ(notices, (std::vector<std::string>{
                            "READY=1", kIdle, "STATUS=Работает; последняя отправка 07.12.2026 10:00:00: ok",
                            "STATUS=Работает" + last,
-                           "STATUS=Работает" + last + "; ждёт заблокированный файл: buh_2; ждут повторной отправки: a до 11:00, b до 12:00",
+                           "STATUS=Работает" + last + "; каталог заменён, отправка остановлена: /l; ждёт заблокированный файл: buh_2; "
+                                                      "ждут повторной отправки: a до 11:00, b до 12:00",
                            "STATUS=Работает" + last + "; не найден каталог почты /m", "STATUS=Работает" + last,
                            "STATUS=Приостановлена" + last, "STATUS=Работает" + last, "STOPPING=1"}));
     EXPECT_TRUE(form.State().StopFlag);

@@ -24,10 +24,14 @@ namespace {
 constexpr const char* kFailedPrefix = "Не удалось отправить файлы на адрес: ";
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
-bool Exists(const std::string& path) {
+bool IsFolder(const std::string& path) {
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
+
+// A move that failed for want of room in the lost folder's file system: trying it again at once
+// would only churn a full disk.
+bool NoRoom(int err) { return err == ENOSPC || err == EDQUOT; }
 
 // "[name] reason; [name] reason" for the files that could not be disposed of.
 void AddProblem(std::string& problems, const std::string& name, const std::string& reason) {
@@ -35,19 +39,14 @@ void AddProblem(std::string& problems, const std::string& name, const std::strin
     problems += "[" + CleanHeaderText(name) + "] " + CleanHeaderText(reason);
 }
 
-// The lost folder itself, created (one level) when missing; a link there is the administrator's.
-FileDescriptor OpenLostFolder(const std::string& lostFolder) {
-    if (::mkdir(lostFolder.c_str(), 0755) != 0 && errno != EEXIST) throw SystemError("cannot create " + lostFolder);
-    FileDescriptor fd(::open(lostFolder.c_str(), kFolderFlags));
-    if (!fd.Valid()) throw SystemError("cannot open " + lostFolder);
-    return fd;
-}
-
-// <LostFolder>/<folder>, created and opened without following a link: anything there that is not
-// a real folder is never written through.
-FileDescriptor OpenRecipientFolder(int lostFd, const std::string& lostFolder, const std::string& folder) {
+// <LostFolder>/<folder>, created no more open than the recipient folder `mailFd` it mirrors, and
+// opened without following a link: anything there that is not a real folder is never written
+// through.
+FileDescriptor OpenRecipientFolder(int lostFd, const std::string& lostFolder, const std::string& folder, int mailFd) {
     const std::string path = lostFolder + "/" + folder;
-    if (::mkdirat(lostFd, folder.c_str(), 0755) != 0 && errno != EEXIST) throw SystemError("cannot create " + path);
+    struct stat mirrored {};
+    const mode_t mode = ::fstat(mailFd, &mirrored) == 0 ? (mirrored.st_mode & 0777) : 0700;
+    if (::mkdirat(lostFd, folder.c_str(), mode) != 0 && errno != EEXIST) throw SystemError("cannot create " + path);
     FileDescriptor fd(::openat(lostFd, folder.c_str(), kFolderFlags | O_NOFOLLOW));
     if (fd.Valid()) return fd;
     if (errno == ELOOP || errno == ENOTDIR) throw Error(errno, path + " is not a real folder");
@@ -64,9 +63,16 @@ SendOutcome Scanner::SendMail(const std::string& address, const std::string& sub
 
 std::string Scanner::LostFolder() { return ResolveFolder(Ini().ReadINI("LostFolder", "Main"), AppFolder()); }
 
+void Scanner::PinFolders() {
+    mailPin_.Pin(ResolveFolder(Ini().ReadINI("MailFolder", "Main"), AppFolder()));
+    lostPin_.Pin(LostFolder());
+    replacedFolder_.clear();
+}
+
 // An error's text may hold a name from the mail folder; it must not forge a line of the journal.
 std::string Scanner::ProcessMail() {
     try {
+        Ini().Load();
         return RunCycle();
     } catch (const Error& e) {
         throw Error(e.Number(), CleanHeaderText(e.what()));
@@ -76,16 +82,22 @@ std::string Scanner::ProcessMail() {
 std::string Scanner::RunCycle() {
     // An empty setting must never turn into a listing of the root folder.
     std::string mailFolder = ResolveFolder(Ini().ReadINI("MailFolder", "Main"), AppFolder());
+    missingMailFolder_.clear();
     if (mailFolder.empty()) return "";
     SetMailPath(mailFolder);
-    if (!Exists(MailPath())) return "";
+    if (!IsFolder(MailPath())) {
+        missingMailFolder_ = mailFolder;
+        return "";
+    }
+    if (std::string replaced = CheckPinnedFolders(); !replaced.empty()) return replaced;
+    if (!replacedFolder_.empty()) return "";
 
     std::string folder = FindMailFolder();
     if (folder.empty()) return "";
     Log().WriteLog("Найден непустой каталог: " + CleanHeaderText(folder));
     if (!CollectFiles()) return "";
 
-    std::string address = GetAddress(folder, AppFolder());
+    std::string address = GetAddress(folder, Ini());
     std::string subject = LongestFileName();
     SendOutcome sent = SendMail(address, subject);
     switch (sent.Result) {
@@ -103,17 +115,36 @@ std::string Scanner::RunCycle() {
     return kFailedPrefix + CleanHeaderText(folder) + "(" + sent.Text + MoveBatchToLost() + ")";
 }
 
+// Nothing is sent while a named folder is not the one pinned: the result names it the first time,
+// and the folder stays in ReplacedFolder() until it is back.
+std::string Scanner::CheckPinnedFolders() {
+    std::string problem = mailPin_.Check("MailFolder", MailPath()), folder = MailPath();
+    if (const std::string lost = LostFolder(); problem.empty() && !lost.empty()) {
+        problem = lostPin_.Check("LostFolder", lost);
+        folder = lost;
+    }
+    if (problem.empty() || folder == replacedFolder_) {
+        if (problem.empty()) replacedFolder_.clear();
+        return "";
+    }
+    replacedFolder_ = folder;
+    return problem + ": nothing is sent until it is back or the service continues";
+}
+
+RetrySettings Scanner::CurrentRetrySettings() {
+    try {
+        return ReadRetrySettings(Ini());
+    } catch (const Error&) {
+        return {};  // changed to a bad value since the start-up check: no waiting until it is mended
+    }
+}
+
 // A send that failed for a passing reason keeps its batch in the mail folder while [SMTP] RetryFor
 // allows: "Отправка отложена до hh:mm:ss: " and the failure text. "" when the batch is to go to the
 // lost folder now (a lasting failure, no retries set, or RetryFor run out).
 std::string Scanner::Deferred(const SendOutcome& sent) {
     const std::string& folder = batch_->Folder();
-    RetrySettings settings;
-    try {
-        settings = ReadRetrySettings(Ini());
-    } catch (const Error&) {
-        // Changed to a bad value since the start-up check: no waiting until it is mended.
-    }
+    const RetrySettings settings = CurrentRetrySettings();
     if (ClassifyFailure(sent.Number, sent.ReplyCode) == FailureKind::Lasting) {
         retries_.Forget(folder);
         return "";
@@ -142,30 +173,50 @@ std::string Scanner::DeleteSentBatch() {
     return result;
 }
 
+// The lost folder itself, created (one level, open to its owner only) when missing. The folder
+// pinned at the settings check may be reached through the administrator's link; one that was
+// missing then is created or taken only as a real folder.
+FileDescriptor Scanner::OpenLostFolder(const std::string& lostFolder) {
+    if (::mkdir(lostFolder.c_str(), 0700) != 0 && errno != EEXIST) throw SystemError("cannot create " + lostFolder);
+    FileDescriptor fd(::open(lostFolder.c_str(), kFolderFlags | (lostPin_.Known() ? 0 : O_NOFOLLOW)));
+    if (!fd.Valid()) throw SystemError("cannot open " + lostFolder);
+    if (!lostPin_.Hold(fd.Get())) throw Error(ESTALE, lostFolder + " is not the folder it was when the settings were checked");
+    return fd;
+}
+
 // Moves every file of the batch into <LostFolder>/<folder>/; "" when all went, otherwise
-// "; " and the reasons, for the failure text. A file that could not be moved stays where it was.
+// "; " and the reasons, for the failure text. A file that could not be moved stays where it was;
+// when the lost folder had no room, the folder waits [SMTP] RetryDelay before it is tried again.
 std::string Scanner::MoveBatchToLost() {
     const std::string lostFolder = LostFolder();
     if (lostFolder.empty()) return "; LostFolder is empty";
     if (FoldersOverlap(MailPath(), lostFolder)) {
         return "; " + FolderOverlapText(MailPath(), lostFolder) + ", the files stay in the mail folder";
     }
-    FileDescriptor target;
-    try {
-        target = OpenRecipientFolder(OpenLostFolder(lostFolder).Get(), lostFolder, batch_->Folder());
-    } catch (const Error& e) {
-        return "; " + CleanHeaderText(e.what()) + ", the files stay in the mail folder";
-    }
-    quorvel::RemoveStaleCopies(target.Get());
     std::string problems;
-    for (const BatchFile& file : batch_->Files()) {
-        try {
-            MoveWithoutOverwrite(batch_->Fd(), file.Name, file.Listed, target.Get());
-        } catch (const Error& e) {
-            AddProblem(problems, file.Name, e.what());
+    bool noRoom = false;
+    try {
+        FileDescriptor target = OpenRecipientFolder(OpenLostFolder(lostFolder).Get(), lostFolder, batch_->Folder(), batch_->Fd());
+        quorvel::RemoveStaleCopies(target.Get());
+        for (const BatchFile& file : batch_->Files()) {
+            try {
+                MoveWithoutOverwrite(batch_->Fd(), file.Name, file.Listed, target.Get());
+            } catch (const Error& e) {
+                AddProblem(problems, file.Name, e.what());
+                noRoom = noRoom || NoRoom(e.Number());
+            }
         }
+        if (!problems.empty()) problems = "; not moved, still in the mail folder: " + problems;
+    } catch (const Error& e) {
+        problems = "; " + CleanHeaderText(e.what()) + ", the files stay in the mail folder";
+        noRoom = NoRoom(e.Number());
     }
-    return problems.empty() ? "" : "; not moved, still in the mail folder: " + problems;
+    if (noRoom) {
+        const auto until = clock_.Now() + CurrentRetrySettings().RetryDelay;
+        retries_.Hold(batch_->Folder(), clock_.Now(), until);
+        problems += "; no room in the lost folder, tried again at " + LocalTimestamp(until).substr(11);
+    }
+    return problems;
 }
 
 void Scanner::RemoveStaleCopies() {

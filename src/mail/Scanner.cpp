@@ -64,6 +64,7 @@ std::string Scanner::FindMailFolder() {
     batch_.reset();
     mail_.reset();
     mail_ = FolderListing::Open(mailPath_);
+    if (!mailPin_.Hold(mail_->Fd())) return "";  // swapped since the cycle checked it: nothing is taken
     std::vector<Candidate> candidates = ListCandidates(*mail_);
     for (const Candidate& candidate : candidates) folders_.push_back(candidate.name);
 

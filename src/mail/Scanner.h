@@ -12,6 +12,7 @@
 #include "mail/FolderListing.h"
 #include "mail/LockTest.h"
 #include "mail/OAuthTokens.h"
+#include "mail/PinnedFolder.h"
 #include "mail/RetryBook.h"
 #include "mail/SendMail.h"
 #include "settings/clsINI.h"
@@ -54,8 +55,18 @@ public:
     const std::string& LastFolder() const { return lastFolder_; }
     // The last recipient folder whose batch was held back by a locked file ("" when none since).
     const std::string& HeldByLock() const { return heldByLock_; }
-    // The folders that wait for another try of a send that failed for a passing reason.
+    // The folders that wait for another try of a send that failed for a passing reason, or of a
+    // move into a lost folder that had no room.
     const RetryBook& Retries() const { return retries_; }
+    // [Main] MailFolder when the last cycle found it missing or not a folder, otherwise "".
+    const std::string& MissingMailFolder() const { return missingMailFolder_; }
+    // The mail or lost folder that no longer resolves to the folder pinned when the settings were
+    // checked, while it stays so; otherwise "".
+    const std::string& ReplacedFolder() const { return replacedFolder_; }
+
+    // Pins the folders that [Main] MailFolder and LostFolder resolve to now (see PinnedFolder);
+    // after every settings check.
+    void PinFolders();
 
     // The first candidate holding a file, in name order after the folder served or tried last and
     // then from the start, leaving out folders that wait for a retry, or "" when none does. Sets
@@ -73,13 +84,15 @@ public:
 
     bool IsLocked(const std::filesystem::path& path) const { return lockTest_.IsLocked(path); }
 
-    // One scan cycle: the next recipient folder holding files, its batch sent as one message, then
-    // deleted (sent) or moved to <LostFolder>/<folder>/ (failed). A batch whose send was stopped
-    // by a change in the mail folder stays for a later cycle; so does one whose send failed for a
-    // passing reason while [SMTP] RetryFor allows (the result then starts with "Отправка отложена до"). Returns "" when nothing was sent, "ok"
-    // after a send whose files are all deleted, otherwise a text that names the failure and every
-    // file that was not deleted or moved, with the reason. Throws Error when the mail folder
-    // cannot be listed.
+    // One scan cycle, on one reading of options.ini taken at its start: the next recipient folder
+    // holding files, its batch sent as one message, then deleted (sent) or moved to
+    // <LostFolder>/<folder>/ (failed). A batch whose send was stopped by a change in the mail
+    // folder stays for a later cycle; so does one whose send failed for a passing reason while
+    // [SMTP] RetryFor allows (the result then starts with "Отправка отложена до"). Nothing is sent
+    // while the mail or the lost folder is not the folder pinned at the settings check (the
+    // result says so once). Returns "" when nothing was sent, "ok" after a send whose files are
+    // all deleted, otherwise a text that names the failure and every file that was not deleted or
+    // moved, with the reason. Throws Error when the mail folder cannot be listed.
     std::string ProcessMail();
 
     // The subject of the batch: its longest file name.
@@ -99,10 +112,13 @@ private:
     };
 
     std::string RunCycle();
+    std::string CheckPinnedFolders();
+    RetrySettings CurrentRetrySettings();
     std::string Deferred(const SendOutcome& sent);
     bool IsUndeletable(int folderFd, const std::string& folder, const std::string& name) const;
     std::string DeleteSentBatch();
     std::string MoveBatchToLost();
+    FileDescriptor OpenLostFolder(const std::string& lostFolder);
     std::string LostFolder();
 
     std::filesystem::path appFolder_;
@@ -120,6 +136,10 @@ private:
     std::vector<Undeletable> undeletable_;
     RetryBook retries_;
     OAuthTokens tokens_;  // kept from cycle to cycle
+    PinnedFolder mailPin_;
+    PinnedFolder lostPin_;
+    std::string missingMailFolder_;
+    std::string replacedFolder_;
 };
 
 }  // namespace quorvel

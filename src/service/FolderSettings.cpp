@@ -15,9 +15,4 @@ bool IsFolder(const std::string& path) {
     return std::filesystem::is_directory(path, ec);
 }
 
-std::string MissingMailFolder(clsINI& Ini) {
-    std::string folder = FolderSetting(Ini, "MailFolder");
-    return folder.empty() || IsFolder(folder) ? "" : folder;
-}
-
 }  // namespace quorvel

@@ -13,7 +13,4 @@ std::string FolderSetting(clsINI& Ini, const char* key);
 // A folder, or a link to one.
 bool IsFolder(const std::string& path);
 
-// The folder [Main] MailFolder names when it is set but missing or not a folder, otherwise "".
-std::string MissingMailFolder(clsINI& Ini);
-
 }  // namespace quorvel

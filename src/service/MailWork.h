@@ -21,6 +21,7 @@ struct MailStatus {
     std::string LockedFolder;        // the folder whose batch waits on a locked file
     std::vector<RetryWait> Retries;  // folders waiting for a retry
     std::string MissingMailFolder;   // [Main] MailFolder when it is missing or not a folder
+    std::string ReplacedFolder;      // the mail or lost folder swapped since the settings check
     bool operator==(const MailStatus&) const = default;
 };
 

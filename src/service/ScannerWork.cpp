@@ -1,6 +1,5 @@
 #include "service/ScannerWork.h"
 
-#include "service/FolderSettings.h"
 #include "service/SettingsTest.h"
 #include "settings/CheckSettings.h"
 #include "settings/SecretRules.h"
@@ -19,8 +18,8 @@ ScannerWork::ScannerWork(std::filesystem::path appFolder, const Clock& clock, Se
       lockTest_(clock),
       scanner_(std::move(appFolder), log_, lockTest_, clock) {}
 
-// Once the settings hold, the journal hears of secrets that anyone may read, and the copies that
-// a killed move left in the lost folder are removed.
+// Once the settings hold, the journal hears of secrets that anyone may read, the mail and lost
+// folders are pinned, and the copies that a killed move left in the lost folder are removed.
 std::string ScannerWork::CheckSettings() {
     std::string problems = quorvel::CheckSettings(scanner_.AppFolder(), scanner_.Ini(), log_);
     if (problems.empty()) problems = CheckStartupRules(scanner_.Ini(), scanner_.AppFolder());
@@ -28,6 +27,7 @@ std::string ScannerWork::CheckSettings() {
     for (const std::string& warning : ReadableSecretWarnings(scanner_.Ini(), scanner_.AppFolder())) {
         control_.LogEvent(EventType::Error, kErrorEventId, warning);
     }
+    scanner_.PinFolders();
     scanner_.RemoveStaleCopies();
     return problems;
 }
@@ -37,9 +37,9 @@ std::string ScannerWork::ScanInterval() {
 }
 
 std::string ScannerWork::ProcessMail() {
-    status_.MissingMailFolder = MissingMailFolder(scanner_.Ini());
-    if (!status_.MissingMailFolder.empty()) return "";
     std::string result = scanner_.ProcessMail();
+    status_.MissingMailFolder = scanner_.MissingMailFolder();
+    status_.ReplacedFolder = scanner_.ReplacedFolder();
     status_.LockedFolder = scanner_.HeldByLock();
     status_.Retries.clear();
     for (const auto& [folder, until] : scanner_.Retries().Waiting()) {

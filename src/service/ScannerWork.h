@@ -15,7 +15,8 @@ namespace quorvel {
 
 // The mail side of the production service: the Scanner over options.ini and mail.log in the
 // executable's folder, with the kernel's lease-based lock test. While [Main] MailFolder is missing
-// or not a folder, a cycle does nothing but note it in the status. When mail.log starts to fail,
+// or not a folder, or a named folder is not the one pinned at the settings check, a cycle does
+// nothing but note it in the status. When mail.log starts to fail,
 // and when it works again, `control`'s event log hears it once.
 class ScannerWork final : public MailWork {
 public:

@@ -17,6 +17,7 @@
 #include "service/ServiceTexts.h"
 #include "service/TrappedError.h"
 #include "settings/CheckSettings.h"
+#include "settings/FolderRules.h"
 #include "settings/GetAddress.h"
 #include "settings/SecretRules.h"
 #include "settings/StartupRules.h"
@@ -105,12 +106,14 @@ std::vector<std::string> FolderFindings(clsINI& Ini) {
 
 int TestSettings(const std::filesystem::path& appFolder, const MailLog& log, std::ostream& out) {
     clsINI Ini;
-    std::vector<std::string> findings;
+    std::vector<std::string> findings, warnings;
     try {
         findings = SettingsFindings(appFolder, Ini, log);
+        warnings = ExposedFolderWarnings(Ini, appFolder);  // said, but no reason to refuse
     } catch (...) {
         findings.push_back(TrappedErrorText());
     }
+    for (const std::string& line : warnings) out << kPrefix << line << '\n';
     for (const std::string& finding : findings) out << kPrefix << finding << '\n';
     if (!findings.empty()) return kExitBadSettings;
     for (const std::string& warning : ReadableSecretWarnings(Ini, appFolder)) out << kPrefix << "warning: " << warning << '\n';

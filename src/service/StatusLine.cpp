@@ -12,6 +12,7 @@ std::string StatusLine(bool paused, const MailStatus& status) {
         line += "; последняя отправка " + status.LastSendTime + ": " + status.LastResult;
     }
     if (!status.MissingMailFolder.empty()) line += "; не найден каталог почты " + status.MissingMailFolder;
+    if (!status.ReplacedFolder.empty()) line += "; каталог заменён, отправка остановлена: " + status.ReplacedFolder;
     if (!status.LockedFolder.empty()) {
         line += "; ждёт заблокированный файл: " + status.LockedFolder;
     }

@@ -10,10 +10,7 @@ namespace {
 
 bool IsAliasHeader(std::string_view line) { return SameNameAnyCase(line, "[alias]"); }
 
-}  // namespace
-
-void ForEachAlias(const std::filesystem::path& appFolder, const AliasVisitor& visit) {
-    std::string text = ReadFileContents(appFolder / "options.ini");
+void ForEachAliasIn(std::string_view text, const AliasVisitor& visit) {
     TextCodec codec = TextCodec::ForLocale();
     bool inSection = false;
     ForEachLine(WithoutUtf8Bom(text), [&](std::string_view raw) {
@@ -33,9 +30,19 @@ void ForEachAlias(const std::filesystem::path& appFolder, const AliasVisitor& vi
     });
 }
 
-std::string GetAddress(const std::string& folder, const std::filesystem::path& appFolder) {
+}  // namespace
+
+void ForEachAlias(const clsINI& Ini, const AliasVisitor& visit) {
+    ForEachAliasIn(Ini.Text().value_or(std::string()), visit);
+}
+
+void ForEachAlias(const std::filesystem::path& appFolder, const AliasVisitor& visit) {
+    ForEachAliasIn(ReadFileContents(appFolder / "options.ini"), visit);
+}
+
+std::string GetAddress(const std::string& folder, const clsINI& Ini) {
     std::string result = folder;
-    ForEachAlias(appFolder, [&](std::string_view alias, std::string_view address) {
+    ForEachAlias(Ini, [&](std::string_view alias, std::string_view address) {
         if (alias != folder) return true;
         result = address;
         return false;

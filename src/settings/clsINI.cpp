@@ -119,9 +119,15 @@ std::string clsINI::UseSection(std::string& Section) {
     return Section;
 }
 
+void clsINI::Load() { snapshot_ = ReadFileIfPresent(fileName_); }
+
+std::optional<std::string> clsINI::Text() const {
+    return snapshot_ ? *snapshot_ : ReadFileIfPresent(fileName_);
+}
+
 std::string clsINI::ReadINI(const std::string& KeyName, std::string& Section) {
     UseSection(Section);
-    std::optional<std::string> text = ReadFileIfPresent(fileName_);
+    std::optional<std::string> text = Text();
     if (!text) return {};
     TextCodec codec = TextCodec::ForLocale();
     std::optional<std::string> value =
@@ -143,6 +149,7 @@ void clsINI::SaveINI(std::string_view KeyValue, const std::string& KeyName, std:
     std::string bom = text.substr(0, text.size() - body.size());
     std::string updated = WithEntry(body, codec.FromUtf8(Section), codec.FromUtf8(KeyName), codec.FromUtf8(KeyValue));
     WriteWholeFile(fileName_, bom + updated);
+    snapshot_.reset();
 }
 
 }  // namespace quorvel

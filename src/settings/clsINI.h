@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,12 +14,26 @@ namespace quorvel {
 // reads as an empty string. Also: lines starting with ";" are comments, lines without "=" are
 // skipped, CR LF, LF and CR all end a line, a UTF-8 byte-order mark is skipped, and the first
 // occurrence of a section or of a key wins.
+//
+// Until Load, every read opens and parses the file afresh. Load takes the file's text once, and
+// every later read comes from that snapshot until the next Load, FileName or SaveINI, so that one
+// cycle sees one version of the settings even while the file is being edited.
 class clsINI {
 public:
     static constexpr std::size_t kValueLimit = 254;
 
     const std::filesystem::path& FileName() const { return fileName_; }
-    void FileName(std::filesystem::path FName) { fileName_ = std::move(FName); }
+    void FileName(std::filesystem::path FName) {
+        fileName_ = std::move(FName);
+        snapshot_.reset();
+    }
+
+    // Reads the file once for the reads that follow (a missing file reads as empty). Throws Error
+    // when it exists but cannot be read.
+    void Load();
+    // The file's text as the reads see it: the snapshot, or the file as it is now; empty when the
+    // file is missing.
+    std::optional<std::string> Text() const;
 
     // An empty Section means the section of the previous call, or "Main" on the first; the
     // section actually used is written back into Section and remembered.
@@ -34,6 +49,7 @@ private:
 
     std::filesystem::path fileName_;
     std::string rememberedSection_;
+    std::optional<std::optional<std::string>> snapshot_;  // set by Load: the text, or a missing file
 };
 
 }  // namespace quorvel
