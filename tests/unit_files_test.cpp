@@ -64,10 +64,10 @@ TEST(InstallTest, TheReadmeSampleIsTheInstalledExampleAndPassesTheSettingsCheck)
 
 // `make package` builds a .deb: the executable (stripped, hardened, its version the package's) and
 // the example, readable by root and its group only, under /opt/quorvel; lintian finds nothing but
-// files in /opt. Installed, it starts nothing; an upgrade writes the unit again, keeping the service
-// enabled, its TimerInterval and an administrator's drop-in; a removal takes away only what /i
-// wrote; a purge what the service wrote beside the program but no folder, and /opt/quorvel once
-// it is empty.
+// files in /opt. With systemd running: installed, it starts nothing; an upgrade writes the unit
+// again, keeping the service disabled, its TimerInterval and an administrator's drop-in, and
+// restarts a running service; a removal stops the service, then takes away only what /i wrote; a
+// purge what the service wrote beside the program but no folder, and /opt/quorvel once it is empty.
 TEST(InstallTest, ThePackageHoldsTheServiceAndItsScriptsTouchOnlyItsOwnFiles) {
     testing::TempDir dir;
     const std::string deb = dir.Path().string() + "/*.deb", out = " >" + (dir / "files").string();
@@ -92,7 +92,12 @@ TEST(InstallTest, ThePackageHoldsTheServiceAndItsScriptsTouchOnlyItsOwnFiles) {
     EXPECT_EQ(testing::ReadFile(dir / "installed"), rotate + opt + "\n" + opt + "/options.ini.example\n" + opt + "/quorvel-server\n");
     EXPECT_EQ(testing::ReadFile(dir / "unit.upgraded"), testing::ReadFile(dir / "unit"));
     EXPECT_EQ(testing::ReadFile(dir / "parameters.upgraded"), "[Service]\nEnvironment=\"TimerInterval=5000\"\n");
-    EXPECT_NE(testing::ReadFile(dir / "upgraded").find("\n/etc/systemd/system/multi-user.target.wants/QuorvelServer.service\n"), std::string::npos);
+    EXPECT_EQ(testing::ReadFile(dir / "upgraded").find("multi-user.target.wants/"), std::string::npos);
+    const std::string reload = "systemctl daemon-reload\n", enable = reload + "systemctl enable QuorvelServer.service\n";
+    EXPECT_EQ(testing::ReadFile(dir / "calls"), "-- installed\n" + enable + reload + "-- /i\n" + enable + reload +
+                                                    "deb-systemd-invoke try-restart QuorvelServer.service\n-- upgraded\n"
+                                                    "systemctl stop QuorvelServer.service\nsystemctl disable QuorvelServer.service\n" +
+                                                    reload + "-- removed\n-- purged\n-- purged-empty\n");
     EXPECT_EQ(testing::ReadFile(dir / "removed"), rotate + dropIn + mail + opt + "/mail.log\n" + opt + "/mail.log.1\n" + opt + "/mail/buh\n" +
                                                       opt + "/mail/buh/a.txt\n" + opt + "/options.ini\n");
     EXPECT_EQ(testing::ReadFile(dir / "purged"), dropIn + mail + opt + "/mail/buh\n" + opt + "/mail/buh/a.txt\n");
