@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all setup build build-asan test demo bench soak fuzz clean
+.PHONY: all setup build build-asan test demo package bench soak fuzz clean
 
 all: build
 
@@ -29,6 +29,11 @@ demo: setup
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	cmake --build build -j $(JOBS) --target quorvel-server
 	scripts/demo
+
+# The .deb in build-package/, built without the tests and benchmarks.
+package: setup
+	cmake -S . -B build-package -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_BUILD_TESTS=OFF >/dev/null
+	cmake --build build-package -j $(JOBS) --target package
 
 bench: build
 	bench/run
@@ -58,4 +63,4 @@ fuzz:
 	done
 
 clean:
-	rm -rf build build-asan build-fuzz demo
+	rm -rf build build-asan build-package build-fuzz demo

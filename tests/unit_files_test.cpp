@@ -15,6 +15,8 @@
 namespace quorvel {
 namespace {
 
+namespace fs = std::filesystem;
+
 // A parameter replaces its own line and keeps the others; '%', '$', quotes and blanks are escaped.
 // The unit starts after the network and is hardened to an exposure of 3.0 or less, as
 // `systemd-analyze security` rates it, without hiding any folder an administrator may use.
@@ -27,9 +29,11 @@ TEST(UnitFilesTest, EscapedParametersAndAHardenedUnitThatWaitsForTheNetwork) {
               std::string::npos);
     testing::TempDir dir;
     const std::string unit = UnitFileText("Служба", "/opt/quorvel/quorvel-server");
-    EXPECT_NE(unit.find("[Unit]\nDescription=Служба\nWants=network-online.target\nAfter=network-online.target\n"), std::string::npos);
+    EXPECT_NE(unit.find("[Unit]\nDescription=Служба\nDocumentation=man:quorvel-server(8)\nWants=network-online.target\n"
+                        "After=network-online.target\n"), std::string::npos);
+    EXPECT_NE(unit.find("\nUMask=0027\n"), std::string::npos);
     for (const char* hiding : {"ProtectHome", "PrivateTmp", "InaccessiblePaths", "ReadOnlyPaths", "TemporaryFileSystem",
-                               "ProtectSystem=strict", "PrivateNetwork", "UMask"}) {
+                               "ProtectSystem=strict", "PrivateNetwork"}) {
         EXPECT_EQ(unit.find(hiding), std::string::npos) << hiding;
     }
     testing::WriteFile(dir / "QuorvelServer.service", unit);
@@ -58,20 +62,54 @@ TEST(InstallTest, TheReadmeSampleIsTheInstalledExampleAndPassesTheSettingsCheck)
     EXPECT_EQ(ValueFindings(Ini, dir.Path()), std::vector<std::string>{});
 }
 
-// `make package` builds a .deb that installs the executable and the example, readable by root
-// and its group only, under /opt/quorvel.
-TEST(InstallTest, TheDebianPackageHoldsTheExecutableAndTheExample) {
+// `make package` builds a .deb: the executable (stripped, hardened, its version the package's) and
+// the example, readable by root and its group only, under /opt/quorvel; lintian finds nothing but
+// files in /opt. With systemd running: installed, it starts nothing; an upgrade writes the unit
+// again, keeping the service disabled, its TimerInterval and an administrator's drop-in, and
+// restarts a running service; a removal stops the service, then takes away only what /i wrote; a
+// purge what the service wrote beside the program but no folder, and /opt/quorvel once it is empty.
+TEST(InstallTest, ThePackageHoldsTheServiceAndItsScriptsTouchOnlyItsOwnFiles) {
     testing::TempDir dir;
-    const std::string deb = dir.Path().string() + "/*.deb";
-    ASSERT_EQ(std::system(("cd " QUORVEL_BUILD_DIR " && cpack -G DEB -B " + dir.Path().string() + " >/dev/null && (dpkg-deb -c " + deb +
-                           " && dpkg-deb -f " + deb + " Depends) >" + (dir / "files").string()).c_str()), 0);
+    const std::string deb = dir.Path().string() + "/*.deb", out = " >" + (dir / "files").string();
+    ASSERT_EQ(std::system(("cd " QUORVEL_BUILD_DIR " && cpack -G DEB -B " + dir.Path().string() + " >/dev/null 2>&1 && (dpkg-deb -c " + deb +
+                           " && dpkg-deb -f " + deb + " Version Depends && " QUORVEL_SERVER_EXE " --version)" + out).c_str()), 0);
     const std::string files = testing::ReadFile(dir / "files");
     EXPECT_TRUE(std::regex_search(files, std::regex(R"(-rwxr-xr-x root/root .* \./opt/quorvel/quorvel-server\n)"))) << files;
     EXPECT_TRUE(std::regex_search(files, std::regex(R"(-rw-r----- root/root .* \./opt/quorvel/options\.ini\.example\n)"))) << files;
-    EXPECT_TRUE(std::regex_search(files, std::regex(R"(\n[^\n]*libcurl4[^\n]*\n$)"))) << files;
+    std::smatch version;   // the changelog's newest entry is the package's version
+    ASSERT_TRUE(std::regex_search(files, version, std::regex(R"(\nVersion: ([0-9.]+-1)\nDepends: [^\n]*libcurl4[^\n]*\n)"))) << files;
+    EXPECT_TRUE(files.ends_with("\nquorvel-server " + version[1].str().substr(0, version[1].length() - 2) + "\n")) << files;
+    EXPECT_TRUE(testing::ReadFile(QUORVEL_TESTS_DIR "/../packaging/changelog").starts_with("quorvel-server (" + version[1].str() + ")"));
+    if (QUORVEL_HARDENED_BUILD && std::system("command -v lintian >/dev/null") == 0) {
+        EXPECT_EQ(std::system(("lintian --fail-on error,warning --suppress-tags dir-or-file-in-opt " + deb + out + " 2>&1").c_str()), 0)
+            << testing::ReadFile(dir / "files");
+    }
+    const int status = std::system(("unshare -m sh " QUORVEL_TESTS_DIR "/package_life_cycle.sh " + deb + " " + dir.Path().string() +
+                                    " 2>/dev/null").c_str());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 99 || !fs::exists(dir / "purged-empty")) {
+        GTEST_SKIP() << "no private mount namespace or no dpkg here (not root?)";
+    }
+    EXPECT_FALSE(fs::exists(dir / "failures")) << testing::ReadFile(dir / "dpkg.out");
+    const std::string opt = "/opt/quorvel", unit = "/etc/systemd/system/QuorvelServer.service", rotate = "/etc/logrotate.d/quorvel-server\n";
+    const std::string dropIn = unit + ".d\n" + unit + ".d/override.conf\n", mail = opt + "\n" + opt + "/mail\n";
+    EXPECT_EQ(testing::ReadFile(dir / "installed"), rotate + opt + "\n" + opt + "/options.ini.example\n" + opt + "/quorvel-server\n");
+    EXPECT_EQ(testing::ReadFile(dir / "unit.upgraded"), testing::ReadFile(dir / "unit"));
+    EXPECT_EQ(testing::ReadFile(dir / "parameters.upgraded"), "[Service]\nEnvironment=\"TimerInterval=5000\"\n");
+    EXPECT_EQ(testing::ReadFile(dir / "upgraded").find("multi-user.target.wants/"), std::string::npos);
+    const std::string reload = "systemctl daemon-reload\n", enable = reload + "systemctl enable QuorvelServer.service\n";
+    EXPECT_EQ(testing::ReadFile(dir / "calls"), "-- installed\n" + enable + reload + "-- /i\n" + enable + reload +
+                                                    "deb-systemd-invoke try-restart QuorvelServer.service\n-- upgraded\n"
+                                                    "systemctl stop QuorvelServer.service\nsystemctl disable QuorvelServer.service\n" +
+                                                    reload + "-- removed\n-- purged\n-- purged-empty\n");
+    EXPECT_EQ(testing::ReadFile(dir / "removed"), rotate + dropIn + mail + opt + "/mail.log\n" + opt + "/mail.log.1\n" + opt + "/mail/buh\n" +
+                                                      opt + "/mail/buh/a.txt\n" + opt + "/options.ini\n");
+    EXPECT_EQ(testing::ReadFile(dir / "purged"), dropIn + mail + opt + "/mail/buh\n" + opt + "/mail/buh/a.txt\n");
+    EXPECT_EQ(testing::ReadFile(dir / "purged-empty"), dropIn);
 }
 
-TEST(JournalLogTest, AStandardErrorEntryPrefixesEveryLine) {
+// The journal takes LF line ends (CR LF would make the entry a byte array); mail.log keeps CR LF.
+TEST(JournalLogTest, EntriesEndTheirLinesInLfAndAStandardErrorEntryPrefixesEveryLine) {
+    EXPECT_EQ(JournalLog::EntryText("a\r\nb\rc\nd\r\n\r\n"), "a\nb\nc\nd");
     EXPECT_EQ(JournalLog::StderrEntry(EventType::Error, "Не задан e-mail\r\nНе задан порт SMTP-сервера\r\n"),
               "<3>Не задан e-mail\n<3>Не задан порт SMTP-сервера\n");
 }

@@ -30,7 +30,7 @@ void JournalLog::Write(EventType type, int id, std::string_view text) const {
 }
 
 bool JournalLog::SendToJournal(EventType type, int id, std::string_view text) const {
-    std::string message(text);
+    std::string message = EntryText(text);
     int result = sd_journal_send("MESSAGE=%s", message.c_str(),
                                  "PRIORITY=%d", Priority(type),
                                  "SYSLOG_IDENTIFIER=%s", identifier_.c_str(),
@@ -40,19 +40,26 @@ bool JournalLog::SendToJournal(EventType type, int id, std::string_view text) co
     return result >= 0;
 }
 
+std::string JournalLog::EntryText(std::string_view text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    std::string entry;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r') {
+            entry += text[i];
+            continue;
+        }
+        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        entry += '\n';
+    }
+    return entry;
+}
+
 std::string JournalLog::StderrEntry(EventType type, std::string_view text) {
     std::string prefix = "<" + std::to_string(Priority(type)) + ">";
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
     std::string entry = prefix;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '\r' || c == '\n') {
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-            entry += '\n';
-            entry += prefix;
-        } else {
-            entry += c;
-        }
+    for (char c : EntryText(text)) {
+        entry += c;
+        if (c == '\n') entry += prefix;
     }
     entry += '\n';
     return entry;

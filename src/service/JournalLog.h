@@ -19,8 +19,10 @@ public:
 
     void Write(EventType type, int id, std::string_view text) const;
 
-    // The standard-error form of one entry: CR LF and CR become line ends, line ends at the end
-    // are dropped, and each line carries the priority prefix.
+    // The text of one entry as the journal takes it: CR LF and CR become LF (the settings check
+    // ends its lines in CR LF, as mail.log does), line ends at the end are dropped.
+    static std::string EntryText(std::string_view text);
+    // The standard-error form of one entry: the entry text with the priority prefix on each line.
     static std::string StderrEntry(EventType type, std::string_view text);
 
 private:

@@ -40,6 +40,10 @@ public:
                              const std::string& value) = 0;
     virtual std::string GetSetting(const std::string& section, const std::string& key,
                                    const std::string& defaultValue) const = 0;
+    // True when the parameter is stored already (a control that stores nothing has none).
+    virtual bool HasSavedSetting(const std::string& /*section*/, const std::string& /*key*/) const {
+        return false;
+    }
 };
 
 }  // namespace quorvel

@@ -94,14 +94,19 @@ void SystemdControl::Disable() const {
     }
 }
 
+// A running service is stopped first, so that it does not go on without a unit. Only the files
+// that Install and SaveSetting wrote are removed: an administrator's own drop-ins stay, and so
+// does their folder.
 void SystemdControl::Uninstall() {
     std::error_code ec;
     if (!std::filesystem::exists(UnitPath(), ec)) {
         throw Error(ENOENT, "the service is not installed: " + UnitPath().string() + " is missing");
     }
+    if (SystemdRunning()) RunSystemctl({"stop", UnitName()});
     Disable();
     RemovePath(UnitPath());
-    RemovePath(DropInFolder());
+    RemovePath(DropInFolder() / kParametersFile);
+    if (std::filesystem::is_empty(DropInFolder(), ec)) RemovePath(DropInFolder());
     ReloadIfRunning();
 }
 
@@ -130,6 +135,10 @@ void SystemdControl::SaveSetting(const std::string& /*section*/, const std::stri
     std::string current = ReadFileIfPresent(file).value_or("");
     WriteTextFile(file, WithEnvironmentSetting(current, key, value));
     ReloadIfRunning();
+}
+
+bool SystemdControl::HasSavedSetting(const std::string& /*section*/, const std::string& key) const {
+    return HasEnvironmentSetting(ReadFileIfPresent(DropInFolder() / kParametersFile).value_or(""), key);
 }
 
 std::string SystemdControl::GetSetting(const std::string& /*section*/, const std::string& key,

@@ -29,6 +29,7 @@ public:
 
     void SaveSetting(const std::string& section, const std::string& key,
                      const std::string& value) override;
+    bool HasSavedSetting(const std::string& section, const std::string& key) const override;
     std::string GetSetting(const std::string& section, const std::string& key,
                            const std::string& defaultValue) const override;
 

@@ -8,11 +8,13 @@ namespace {
 
 // The service runs as root and must read, lease, delete and move the files of any user in any
 // folder an administrator may choose (/home, /srv, /tmp and /mnt stay visible and writable), write
-// mail.log beside the executable and reach the SMTP server. Everything else is taken away. The
-// system calls it makes are checked against @system-service by scripts/syscall-check.
+// mail.log beside the executable and reach the SMTP server. Everything else is taken away, and
+// what it creates is not readable by others. The system calls it makes are checked against
+// @system-service by scripts/syscall-check.
 constexpr const char* kHardening =
     "CapabilityBoundingSet=CAP_DAC_OVERRIDE CAP_FOWNER CAP_LEASE\n"
     "NoNewPrivileges=yes\n"
+    "UMask=0027\n"
     "ProtectSystem=full\n"
     "PrivateDevices=yes\n"
     "ProtectKernelTunables=yes\n"
@@ -60,9 +62,13 @@ std::string CommandPath(const std::filesystem::path& executable) {
     return "\"" + path + "\"";
 }
 
+// The start of the drop-in line that sets `key`.
+std::string EnvironmentPrefix(std::string_view key) {
+    return "Environment=\"" + EscapeUnitText(key, false) + "=";
+}
+
 std::string EnvironmentLine(std::string_view key, std::string_view value) {
-    return "Environment=\"" + EscapeUnitText(key, false) + "=" + EscapeUnitText(value, false) +
-           "\"";
+    return EnvironmentPrefix(key) + EscapeUnitText(value, false) + "\"";
 }
 
 }  // namespace
@@ -70,6 +76,7 @@ std::string EnvironmentLine(std::string_view key, std::string_view value) {
 std::string UnitFileText(std::string_view description, const std::filesystem::path& executable) {
     return "[Unit]\n"
            "Description=" + EscapeSpecifiers(description) + "\n"
+           "Documentation=man:quorvel-server(8)\n"
            "Wants=network-online.target\n"
            "After=network-online.target\n"
            "\n"
@@ -85,9 +92,19 @@ std::string UnitFileText(std::string_view description, const std::filesystem::pa
            "WantedBy=multi-user.target\n";
 }
 
+bool HasEnvironmentSetting(std::string_view dropIn, std::string_view key) {
+    const std::string ownPrefix = EnvironmentPrefix(key);
+    bool found = false;
+    ForEachLine(dropIn, [&](std::string_view line) {
+        found = line.starts_with(ownPrefix);
+        return !found;
+    });
+    return found;
+}
+
 std::string WithEnvironmentSetting(std::string_view dropIn, std::string_view key,
                                    std::string_view value) {
-    const std::string ownPrefix = "Environment=\"" + EscapeUnitText(key, false) + "=";
+    const std::string ownPrefix = EnvironmentPrefix(key);
     std::string result = "[Service]\n";
     ForEachLine(dropIn, [&](std::string_view line) {
         if (line != "[Service]" && !line.empty() && !line.starts_with(ownPrefix)) {

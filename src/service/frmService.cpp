@@ -51,7 +51,9 @@ void frmService::Form_Load(const std::string& arguments) {
 void frmService::InstallService() {
     RunCommand([this] {
         parts_.control.Install();
-        parts_.control.SaveSetting("Parameters", "TimerInterval", kInstalledStartupDelay);
+        if (!parts_.control.HasSavedSetting("Parameters", "TimerInterval")) {
+            parts_.control.SaveSetting("Parameters", "TimerInterval", kInstalledStartupDelay);
+        }
     }, ": установлено успешно.", ": ошибка при установке");
 }
 
