@@ -74,6 +74,8 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
     }
     const testing::SmtpServer tlsOnly(testing::SmtpServer::Fault::None, {}, "starttls");  // AUTH only after STARTTLS
     struct Case { std::string key, value; int status; std::string output; };   // a line changed; a line the output must hold
+    const std::string oauth = "\nAuth=oauth2\nClientId=quorvel-client\nClientSecret=client-secret\nCAFile=" +
+                              smtp.CAFile().string() + "\nTokenUrl=" + smtp.TokenUrl();
     const std::vector<Case> cases = {
         {"", "", 0, "QuorvelServer: настройки в порядке\nQuorvelServer: вход на SMTP-сервер 127.0.0.1:" + std::to_string(smtp.Port()) + " выполнен\n"},
         {"Password", "wrong-7301", 69, "QuorvelServer: вход на SMTP-сервер не выполнен: [67] Login denied (535 5.7.8)\n"},
@@ -82,11 +84,11 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
         {"Password", "", 78, "QuorvelServer: Не задан пароль SMTP-сервера\n"},
         {"Password", "secret\nAuth=kerberos", 78, "QuorvelServer: [SMTP] Auth is not password or oauth2: \"kerberos\"\n"},
         {"Password", "\nPasswordFile=pw.txt", 0, "pw.txt ([SMTP] PasswordFile) can be read by any user (mode 0644)"},
-        {"Password", "\nAuth=oauth2\nClientId=quorvel-client\nClientSecret=client-secret\nCAFile=" + smtp.CAFile().string() +
-                     "\nTokenUrl=" + smtp.TokenUrl(), 0, "QuorvelServer: warning: " + (dir / "options.ini").string() +
+        {"Password", oauth, 0, "QuorvelServer: warning: " + (dir / "options.ini").string() +
                      " (holds [SMTP] ClientSecret) can be read by any user (mode 0644); make it readable by its owner and group "
                      "only (chmod o-r)\nQuorvelServer: настройки в порядке\nQuorvelServer: access token received from " +
                      smtp.TokenUrl() + " (client_credentials grant)\nQuorvelServer: вход на SMTP-сервер"},
+        {"User", "nobody" + oauth, 69, "вход на SMTP-сервер не выполнен: [67] Login denied"},  // a fresh token is not fetched again
         {"Port", "25a", 78, "QuorvelServer: [SMTP] Port is not a whole number from 1 to 65535: \"25a\"\n"},
         {"Timer", "5\x1b[2J", 78, "QuorvelServer: Неверно задан интервал проверки: [Main] Timer = \"5_[2J\"\n"},
         {"Mail", "robot", 78, "QuorvelServer: [Main] Mail: "},
@@ -120,7 +122,7 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
     }
     EXPECT_TRUE(smtp.Messages().empty());
     EXPECT_EQ(tlsOnly.Commands(), "EHLO\n");
-    EXPECT_EQ(smtp.Logins(), "XOAUTH2 ok\n");
+    EXPECT_EQ(smtp.Logins(), "XOAUTH2 ok\nXOAUTH2 refused\n");
 }
 
 // /i and /u run in a mount namespace of their own with an empty tmpfs over the unit folder, so

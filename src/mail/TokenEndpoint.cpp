@@ -1,6 +1,7 @@
 #include "mail/TokenEndpoint.h"
 
 #include <nlohmann/json.hpp>
+#include <vector>
 
 #include "base/Utf8Text.h"
 #include "mail/SmtpConnection.h"
