@@ -58,13 +58,17 @@ void CheckRoom(int toFd, const struct stat& info, const std::string& name) {
 }
 
 // Copies the first `size` bytes of `in` to `out` region by region of data: the holes of a sparse
-// file stay holes (where the file system cannot tell, the whole file is one region).
+// file stay holes (where the file system cannot tell, the rest of the file is one region).
 void CopyContents(int in, int out, off_t size, const std::string& name) {
     for (off_t at = 0; at < size;) {
-        off_t data = ::lseek(in, at, SEEK_DATA);
+        off_t data = ::lseek(in, at, SEEK_DATA), end = size;
         if (data < 0 && errno == ENXIO) break;  // only a hole is left
-        off_t end = data < 0 ? -1 : ::lseek(in, data, SEEK_HOLE);
-        if (data < 0 || end < 0 || ::lseek(out, data, SEEK_SET) < 0) throw SystemError("cannot copy " + name);
+        if (data < 0 && errno == EINVAL) {
+            data = at;  // a file system that cannot tell: the rest is data
+        } else if (data < 0 || (end = ::lseek(in, data, SEEK_HOLE)) < 0) {
+            throw SystemError("cannot copy " + name);
+        }
+        if (::lseek(out, data, SEEK_SET) < 0) throw SystemError("cannot copy " + name);
         for (end = std::min(end, size); data < end;) {
             ssize_t n = ::sendfile(out, in, &data, static_cast<std::size_t>(end - data));
             if (n == 0) break;  // cut short meanwhile: the check after the copy sees it

@@ -90,7 +90,7 @@ std::string Scanner::RunCycle() {
         return "";
     }
     if (std::string replaced = CheckPinnedFolders(); !replaced.empty()) return replaced;
-    if (!replacedFolder_.empty()) return "";
+    if (!replacedFolder_.empty()) return "";  // still swapped, and said so before
 
     std::string folder = FindMailFolder();
     if (folder.empty()) return "";
@@ -180,7 +180,9 @@ FileDescriptor Scanner::OpenLostFolder(const std::string& lostFolder) {
     if (::mkdir(lostFolder.c_str(), 0700) != 0 && errno != EEXIST) throw SystemError("cannot create " + lostFolder);
     FileDescriptor fd(::open(lostFolder.c_str(), kFolderFlags | (lostPin_.Known() ? 0 : O_NOFOLLOW)));
     if (!fd.Valid()) throw SystemError("cannot open " + lostFolder);
-    if (!lostPin_.Hold(fd.Get())) throw Error(ESTALE, lostFolder + " is not the folder it was when the settings were checked");
+    if (!lostPin_.Hold(fd.Get())) {
+        throw Error(ESTALE, lostFolder + " is not the folder it was when the settings were checked");
+    }
     return fd;
 }
 
@@ -193,30 +195,36 @@ std::string Scanner::MoveBatchToLost() {
     if (FoldersOverlap(MailPath(), lostFolder)) {
         return "; " + FolderOverlapText(MailPath(), lostFolder) + ", the files stay in the mail folder";
     }
-    std::string problems;
     bool noRoom = false;
+    std::string problems;
     try {
-        FileDescriptor target = OpenRecipientFolder(OpenLostFolder(lostFolder).Get(), lostFolder, batch_->Folder(), batch_->Fd());
-        quorvel::RemoveStaleCopies(target.Get());
-        for (const BatchFile& file : batch_->Files()) {
-            try {
-                MoveWithoutOverwrite(batch_->Fd(), file.Name, file.Listed, target.Get());
-            } catch (const Error& e) {
-                AddProblem(problems, file.Name, e.what());
-                noRoom = noRoom || NoRoom(e.Number());
-            }
-        }
-        if (!problems.empty()) problems = "; not moved, still in the mail folder: " + problems;
+        FileDescriptor target =
+            OpenRecipientFolder(OpenLostFolder(lostFolder).Get(), lostFolder, batch_->Folder(), batch_->Fd());
+        problems = MoveFiles(target.Get(), noRoom);
     } catch (const Error& e) {
         problems = "; " + CleanHeaderText(e.what()) + ", the files stay in the mail folder";
         noRoom = NoRoom(e.Number());
     }
-    if (noRoom) {
-        const auto until = clock_.Now() + CurrentRetrySettings().RetryDelay;
-        retries_.Hold(batch_->Folder(), clock_.Now(), until);
-        problems += "; no room in the lost folder, tried again at " + LocalTimestamp(until).substr(11);
+    if (!noRoom) return problems;
+    const auto until = clock_.Now() + CurrentRetrySettings().RetryDelay;
+    retries_.Hold(batch_->Folder(), clock_.Now(), until);
+    return problems + "; no room in the lost folder, tried again at " + LocalTimestamp(until).substr(11);
+}
+
+// Moves the files of the batch into the lost recipient folder `targetFd`; "" when all went, otherwise
+// the files left and why. `noRoom` tells whether one found no room there.
+std::string Scanner::MoveFiles(int targetFd, bool& noRoom) {
+    quorvel::RemoveStaleCopies(targetFd);
+    std::string problems;
+    for (const BatchFile& file : batch_->Files()) {
+        try {
+            MoveWithoutOverwrite(batch_->Fd(), file.Name, file.Listed, targetFd);
+        } catch (const Error& e) {
+            AddProblem(problems, file.Name, e.what());
+            noRoom = noRoom || NoRoom(e.Number());
+        }
     }
-    return problems;
+    return problems.empty() ? "" : "; not moved, still in the mail folder: " + problems;
 }
 
 void Scanner::RemoveStaleCopies() {

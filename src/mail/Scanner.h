@@ -118,6 +118,7 @@ private:
     bool IsUndeletable(int folderFd, const std::string& folder, const std::string& name) const;
     std::string DeleteSentBatch();
     std::string MoveBatchToLost();
+    std::string MoveFiles(int targetFd, bool& noRoom);
     FileDescriptor OpenLostFolder(const std::string& lostFolder);
     std::string LostFolder();
 
