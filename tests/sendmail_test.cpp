@@ -176,7 +176,7 @@ TEST_F(SendMailTest, LoginCheckAndBadSecurityCAFileOrRetryKeys) {
     EXPECT_EQ(server.Commands(), "EHLO tls\nAUTH tls\nNOOP tls\nQUIT tls\n");
     const std::string retryFor = "Неверно задано время повторных попыток: [SMTP] RetryFor = \"";
     for (const auto& [smtp, error] : std::vector<std::pair<std::string, std::string>>{
-             {"Security=TLS\r\nCAFile=ca.pem\r\nRetryFor=604800\r\nRetryDelay=1", ""},
+             {"Security=TLS\r\nCAFile=ca.pem\r\nRetryFor=604800\r\nRetryDelay=1\r\n[Main]\r\nQuietSeconds=3600", ""},
              {"Security= none \r\nRetryFor=0\r\nRetryDelay=86400", ""},
              {"Security=ssl", "[SMTP] Security is not none, starttls or tls: \"ssl\"\r\n"},
              {"CAFile=gone.pem", "[SMTP] CAFile cannot be read: \"gone.pem\" (" + (dir_ / "gone.pem").string() +
@@ -184,7 +184,8 @@ TEST_F(SendMailTest, LoginCheckAndBadSecurityCAFileOrRetryKeys) {
              {"RetryFor=604801", retryFor + "604801\" (0..604800)\r\n"},
              {"RetryDelay=0\r\nRetryFor=-1", retryFor + "-1\" (0..604800)\r\n"
                   "Неверно задан интервал повторных попыток: [SMTP] RetryDelay = \"0\" (1..86400)\r\n"},
-             {"RetryDelay=1.5", "Неверно задан интервал повторных попыток: [SMTP] RetryDelay = \"1.5\" (1..86400)\r\n"}}) {
+             {"RetryDelay=1.5", "Неверно задан интервал повторных попыток: [SMTP] RetryDelay = \"1.5\" (1..86400)\r\n"},
+             {"[Main]\r\nQuietSeconds=3601", "Неверно задано время покоя файла: [Main] QuietSeconds = \"3601\" (0..3600)\r\n"}}) {
         WriteOptions("[SMTP]\r\n" + smtp + "\r\n");
         EXPECT_EQ(CheckStartupRules(ini_, dir_.Path()), error) << smtp;
     }

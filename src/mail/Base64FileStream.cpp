@@ -72,6 +72,7 @@ std::size_t Base64FileStream::ReadPiece() {
         filled += static_cast<std::size_t>(n);
     }
     left_ -= filled;
+    digest_->Add(input_.data(), filled);
     if (filled < want || left_ == 0) end_ = true;
     return filled;
 }
@@ -91,6 +92,7 @@ bool Base64FileStream::Refill() {
         struct stat info {};
         if (::fstat(fd_.Get(), &info) != 0) throw SystemError("cannot read " + file_.Name);
         file_.Sent = FileIdentity::Of(info);
+        file_.SentDigest = digest_->Finish();
         Close();
     }
     return !encoded_.empty();
@@ -111,6 +113,8 @@ std::size_t Base64FileStream::Read(char* out, std::size_t size) {
 void Base64FileStream::Rewind() {
     Close();
     file_.Sent.reset();
+    file_.SentDigest.reset();
+    digest_->Reset();
     encoded_.clear();
     encodedPos_ = 0;
     lineLength_ = 0;

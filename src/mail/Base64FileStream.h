@@ -4,10 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "base/Base64.h"
+#include "base/ContentDigest.h"
 #include "base/FileDescriptor.h"
 #include "mail/Batch.h"
 
@@ -42,6 +44,7 @@ private:
     BatchFile& file_;
     std::uintmax_t left_ = 0;
     FileDescriptor fd_;
+    std::unique_ptr<DigestBuilder> digest_ = std::make_unique<DigestBuilder>();
     std::vector<unsigned char> input_;
     std::string encoded_;
     std::size_t encodedPos_ = 0;

@@ -11,8 +11,10 @@
 #include "mail/Batch.h"
 #include "mail/FolderListing.h"
 #include "mail/LockTest.h"
+#include "mail/QuietWatch.h"
 #include "mail/RetryBook.h"
 #include "mail/SendMail.h"
+#include "mail/SentMemory.h"
 #include "settings/clsINI.h"
 
 namespace quorvel {
@@ -62,12 +64,13 @@ public:
     // mail folder or a recipient folder cannot be listed.
     std::string FindMailFolder();
 
-    // Opens the folder that FindMailFolder chose (never through a link), lists its batch with each
-    // file's identity and tests each file, in name order, for a lock. True when the batch is
-    // complete and free; the found files go to mail.log. A locked file is logged and ends the
-    // listing with false; a folder emptied or removed since FindMailFolder gives false with nothing
-    // logged. Sent files that could not be deleted are left out while unchanged. Throws Error on a
-    // listing error.
+    // Opens the folder that FindMailFolder chose (never through a link) and claims it, lists its
+    // batch with each file's identity and tests each file, in name order, for a lock. True when the
+    // batch is complete, free and quiet; the found files go to mail.log. A locked file is logged
+    // and ends the listing with false; a file not yet quiet for its period (see QuietPeriods) gives
+    // false, nothing logged, once every file was looked at; so does a folder emptied or removed
+    // since FindMailFolder, or one that another process has claimed (it is sending it). Sent files
+    // that could not be deleted are left out while unchanged. Throws Error on a listing error.
     bool CollectFiles();
 
     bool IsLocked(const std::filesystem::path& path) const { return lockTest_.IsLocked(path); }
@@ -81,6 +84,9 @@ public:
     // cannot be listed.
     std::string ProcessMail();
 
+    // The file of the batch at `index` is held by someone now, by the lock test asked again.
+    bool InUseNow(std::size_t index) const;
+
     // The subject of the batch: its longest file name.
     std::string LongestFileName() const;
     // Sends the batch of the last CollectFiles to `address`.
@@ -91,15 +97,8 @@ public:
     void RemoveStaleCopies();
 
 private:
-    struct Undeletable {
-        std::string folder;
-        std::string name;
-        FileIdentity identity;
-    };
-
     std::string RunCycle();
     std::string Deferred(const SendOutcome& sent);
-    bool IsUndeletable(int folderFd, const std::string& folder, const std::string& name) const;
     std::string DeleteSentBatch();
     std::string MoveBatchToLost();
     std::string LostFolder();
@@ -116,7 +115,8 @@ private:
     std::size_t idx_ = 0;
     std::string lastFolder_;
     std::string heldByLock_;
-    std::vector<Undeletable> undeletable_;
+    SentMemory undeletable_;
+    QuietWatch quiet_;
     RetryBook retries_;
 };
 

@@ -3,6 +3,7 @@
 #include <functional>
 #include <vector>
 
+#include "mail/QuietWatch.h"
 #include "mail/RetrySettings.h"
 #include "settings/FolderRules.h"
 #include "settings/SecurityRules.h"
@@ -20,6 +21,7 @@ std::vector<Rule> Rules() {
         SecurityRule,
         CAFileRule,
         CheckRetrySettings,
+        QuietSecondsRule,
     };
 }
 
