@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <sstream>
 
 #include "base/FileContents.h"
@@ -21,15 +20,19 @@ std::string Hex(const std::string& text) {
     return hex;
 }
 
+int Nibble(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
 std::optional<std::string> FromHex(const std::string& hex) {
     if (hex.size() % 2 != 0) return std::nullopt;
     std::string text;
     for (std::size_t i = 0; i < hex.size(); i += 2) {
-        unsigned value = 0;
-        if (std::sscanf(hex.c_str() + i, "%2x", &value) != 1 || !std::isxdigit(static_cast<unsigned char>(hex[i + 1]))) {
-            return std::nullopt;
-        }
-        text += static_cast<char>(value);
+        const int high = Nibble(hex[i]), low = Nibble(hex[i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        text += static_cast<char>(high * 16 + low);
     }
     return text;
 }
