@@ -53,7 +53,8 @@ public:
     std::size_t Idx() const { return idx_; }
     // The recipient folder served or tried last: the next search starts after it.
     const std::string& LastFolder() const { return lastFolder_; }
-    // The last recipient folder whose batch was held back by a locked file ("" when none since).
+    // The last recipient folder whose batch was held back by a locked file, or one not yet quiet
+    // ("" when none since).
     const std::string& HeldByLock() const { return heldByLock_; }
     // The folders that wait for another try of a send that failed for a passing reason.
     const RetryBook& Retries() const { return retries_; }
