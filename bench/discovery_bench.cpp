@@ -100,7 +100,8 @@ int main(int argc, char** argv) {
         BuildTree(mail);
         quorvel::SystemClock clock;
         quorvel::MailLog log(root, clock);
-        quorvel::LeaseLockTest lockTest(clock);
+        quorvel::StatfsFileSystemKind fileSystems;
+        quorvel::LeaseLockTest lockTest(fileSystems);
         Scanner scanner(root, log, lockTest, clock);
         scanner.SetMailPath(mail.string());
 

@@ -88,7 +88,7 @@ std::string Outcome(const std::string& result) {
 
 class Soak {
 public:
-    explicit Soak(std::uint64_t seed) : rng_(seed), log_(app_.Path(), clock_), lockTest_(clock_),
+    explicit Soak(std::uint64_t seed) : rng_(seed), log_(app_.Path(), clock_), lockTest_(fileSystems_),
                                         scanner_(app_.Path(), log_, lockTest_, clock_) {
         clock_.now = std::chrono::system_clock::now();
         fs::create_directories(app_ / "mail");
@@ -302,6 +302,7 @@ private:
     std::mt19937_64 rng_;
     FixedClock clock_;
     MailLog log_;
+    StatfsFileSystemKind fileSystems_;
     LeaseLockTest lockTest_;
     Scanner scanner_;
     std::vector<Target> targets_;

@@ -158,7 +158,8 @@ TEST_F(ExecutableTest, InstallAndUninstallInAThrowawayUnitFolder) {
 
 // The running service: options.ini holding a password that anyone may read is warned of at each
 // settings check; a mail folder that is missing is reported once and its return once; dropped
-// batches are sent or moved to the lost folder; SIGUSR2 changes nothing, SIGUSR1 pauses, SIGHUP
+// batches are sent or moved to the lost folder, and a second service with the same options.ini
+// refuses to start while `/t` still runs; SIGUSR2 changes nothing, SIGUSR1 pauses, SIGHUP
 // continues with a new settings check. An interrupt asks on the terminal, and the loop goes on
 // while the question waits; No keeps the service, and Enter at the next question stops it.
 TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) {
@@ -181,6 +182,11 @@ TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) 
                                         "Результат отправки: " + failure}));
     EXPECT_TRUE(fs::is_empty(dir / "mail/buh"));
     EXPECT_EQ(testing::ReadFile(dir / "lost/nobody/c.txt"), "c");
+    fs::create_hard_link(exe, dir / "second");  // a second service beside the first: same options.ini, own outputs
+    ServerProcess second(dir / "second", {{}, {"TimerInterval=50"}, false});
+    EXPECT_EQ(second.Wait(), 78);
+    EXPECT_NE(second.Errors().find("<3>Сервис уже запущен с этими настройками (pid "), std::string::npos) << second.Errors();
+    EXPECT_EQ(ServerProcess(dir / "second", {{"/t"}, {}, false}).Wait(), 0) << "the settings test runs beside the service";
 
     server.Signal(SIGUSR2);
     server.Signal(SIGINT);

@@ -64,11 +64,12 @@ const std::string kStay = ", the files stay in the mail folder)";
 // Counts the files named in `Locked` as held by another process and remembers every path asked about.
 class ScriptedLockTest final : public LockTest {
 public:
-    bool IsLocked(const std::filesystem::path& path) const override {
+    Verdict Check(const std::filesystem::path& path) const override {
         asked.push_back(path.filename().string());
-        return Locked.count(path.filename().string()) > 0;
+        return Locked.count(path.filename().string()) > 0 ? Verdict::Locked : unseen ? Verdict::Unseen : Verdict::Free;
     }
     std::set<std::string> Locked;
+    bool unseen = false;
     mutable Names asked;
 };
 
@@ -117,20 +118,26 @@ TEST_F(ScanCycleTest, ASentBatchIsDeletedAndItsFolderKept) {
     WriteFile(Mail() / "buh/report.xml", "xml");
     fs::permissions(Mail() / "buh/report.xml", fs::perms::owner_read);
     SmtpServer holding(SmtpServer::Fault::HoldAtData);
-    EXPECT_EQ(CycleHeldBy(holding, [&] { WriteFile(Mail() / "buh/late.txt", ""); }), "ok");
+    EXPECT_EQ(CycleHeldBy(holding, [&] {
+        WriteFile(Mail() / "buh/late.txt", "");
+        WriteSettings();
+        Scanner second{app_.Path(), log_, lockTest_, clock_};  // as a second process on the same folders
+        second.Ini().FileName(app_ / "options.ini");
+        EXPECT_EQ(second.ProcessMail(), "") << "a folder that another one sends is skipped";
+    }), "ok");
     const auto message = holding.WaitForMessages(1).at(0);
     std::string attachments;
     for (const auto& a : message.Attachments) attachments += " " + a.FileName + "=" + a.Data;
     EXPECT_EQ(message.Header("To") + attachments, "buh@example.com empty.txt= report.pdf=pdf report.xml=xml");
     EXPECT_EQ(NamesIn(Mail() / "buh"), Names{"late.txt"});
     EXPECT_EQ(LogTexts(), (Names{"Найден непустой каталог: buh", "Найдены файлы к отправке: [empty.txt] [report.pdf] [report.xml] ",
-                                 "Отправка почты на: buh"}));
+                                 "Отправка почты на: buh", "Найден непустой каталог: buh"}));
     WriteSettings();
     EXPECT_EQ(scanner_.ProcessMail(), "ok");
     EXPECT_EQ(server_.WaitForMessages(1).at(0).Attachments.at(0).FileName, "late.txt");
     EXPECT_TRUE(fs::is_empty(Mail() / "buh"));
     EXPECT_EQ(scanner_.ProcessMail(), "");
-    EXPECT_EQ(LogTexts().size(), 6u) << "a cycle with nothing to do logs nothing";
+    EXPECT_EQ(LogTexts().size(), 7u) << "a cycle with nothing to do logs nothing";
 }
 TEST_F(ScanCycleTest, EachCycleStartsAfterTheFolderTriedLastSoNoFolderHoldsBackTheOthers) {
     WriteSettings();
@@ -257,28 +264,38 @@ TEST_F(ScanCycleTest, AFolderSwappedForALinkDuringTheSendIsNeverFollowed) {
     EXPECT_EQ(ReadFile(outside / "a.txt"), "outside");
     EXPECT_TRUE(fs::is_empty(Mail() / ".away"));
 }
-// A file changed after it was streamed is not deleted; one gone, swapped for a FIFO or replaced
-// before it is read stops the send and the batch stays. The next cycle sends what is there then.
+// A file changed after it was streamed, or opened for writing since its listing, is not deleted;
+// one that changed only its mode and times, its content still what was sent, is. One gone, swapped
+// for a FIFO or replaced before it is read stops the send and the batch stays. The next cycle
+// sends what is there then.
 TEST_F(ScanCycleTest, AFileChangedDuringTheSendStaysAndGoesOutWithItsNewContent) {
     SmtpServer atData(SmtpServer::Fault::HoldAtData), atRecipients(SmtpServer::Fault::HoldAtRecipients);
     const fs::path b = Mail() / "buh/b.txt";
     const std::string changed = "ok; not deleted: [b.txt] changed during its send, to be sent again",
                       stopped = kFailed + "buh(Error  26: [b.txt] ", stay = "; the files stay in the mail folder to be sent again)";
     const auto replace = [&] { WriteFile(Mail() / "b.new", "new"), fs::rename(Mail() / "b.new", b); };
+    const auto chmod = [&] { fs::permissions(b, fs::perms::owner_read), fs::last_write_time(b, fs::file_time_type()); };
     const Names all = {"a.txt", "b.txt", "c.txt"};
     const struct { const SmtpServer& server; std::function<void()> change; std::string result; Names left; } cases[] = {
         {atData, replace, changed, {"b.txt"}}, {atData, [&] { WriteFile(b, "NEW"); }, changed, {"b.txt"}},
+        {atData, [&] { WriteFile(b, "B.TXT"); }, changed, {"b.txt"}}, {atData, chmod, "ok", {}},
+        {atData, [&] { const auto start = std::chrono::steady_clock::now();  // the lease is given up at once
+                       FileDescriptor(::open(b.c_str(), O_WRONLY));
+                       EXPECT_LT(std::chrono::steady_clock::now() - start, seconds(20)); },
+         "ok; not deleted: [b.txt] opened for writing during its send, to be sent again", {"b.txt"}},
         {atData, [&] { std::ofstream(b, std::ios::app) << "+more"; }, changed, {"b.txt"}},
         {atRecipients, [&] { fs::remove(b); }, stopped + "is gone since it was listed" + stay, {"a.txt", "c.txt"}},
         {atRecipients, [&] { fs::remove(b), ::mkfifo(b.c_str(), 0644); }, stopped + "is no longer a regular file" + stay, all},
         {atRecipients, replace, stopped + "was replaced or changed since it was listed" + stay, all},
     };
+    std::size_t sent = 0;  // messages from the cycles after the held ones
     for (const auto& c : cases) {
-        const std::size_t sent = &c - cases + 1;  // one message a case, from the cycle after the held one
         for (const auto& name : all) WriteFile(Mail() / "buh" / name, name);
         EXPECT_EQ(CycleHeldBy(c.server, c.change), c.result);
         EXPECT_EQ(NamesIn(Mail() / "buh"), c.left);
         EXPECT_FALSE(fs::exists(Lost()));
+        if (c.left.empty()) continue;
+        ++sent;
         std::map<std::string, std::string> now, received;
         for (const auto& f : fs::directory_iterator(Mail() / "buh")) if (f.is_regular_file()) now[f.path().filename()] = ReadFile(f.path());
         WriteSettings();
@@ -298,6 +315,10 @@ TEST_F(ScanCycleTest, ASentFileThatCannotBeDeletedIsMailedOnce) {
     EXPECT_EQ(scanner_.ProcessMail(),
               "ok; sent but cannot be deleted, not sent again while unchanged: [a.txt] Operation not permitted");
     EXPECT_EQ(scanner_.ProcessMail(), "");
+    WriteFile(app_ / "undeletable.state", "a damaged line\n" + ReadFile(app_ / "undeletable.state"));
+    Scanner restarted{app_.Path(), log_, lockTest_, clock_};
+    restarted.Ini().FileName(app_ / "options.ini");
+    EXPECT_EQ(restarted.ProcessMail(), "") << "remembered across a restart";
     WriteSettings("wrong");
     WriteFile(Mail() / "buh/c.txt", "c");
     ASSERT_TRUE(SetImmutable(Mail() / "buh/a.txt", false) && SetImmutable(Mail() / "buh/a.txt", true));  // changed
@@ -346,6 +367,33 @@ TEST_F(ScanCycleTest, ABatchThatFindsNoRoomInTheLostFolderWaitsRetryDelay) {
                                           LocalTimestamp(clock_.now + seconds(30)).substr(11) + ")")) << result;
     }
     EXPECT_EQ(ReadFile(Mail() / "buh/big.bin").size(), 2u << 20);
+}
+// Where writers can be out of sight, a file goes out once its size and modification time have kept
+// still for the quiet period, 5 s unless [Main] QuietSeconds sets it (then for every file).
+TEST_F(ScanCycleTest, AFileWhoseWritersCannotBeSeenGoesOutOnceQuiet) {
+    WriteSettings();
+    lockTest_.unseen = true;
+    WriteFile(Mail() / "buh/a.txt", "a");
+    EXPECT_EQ(scanner_.ProcessMail(), "");
+    clock_.now += seconds(4);
+    std::ofstream(Mail() / "buh/a.txt", std::ios::app) << "b";  // the remote writer goes on
+    EXPECT_EQ(scanner_.ProcessMail(), "");
+    EXPECT_EQ(scanner_.HeldByLock(), "buh");
+    clock_.now += seconds(4);
+    EXPECT_EQ(scanner_.ProcessMail(), "") << "its quiet period started again";
+    clock_.now += seconds(1);
+    EXPECT_EQ(scanner_.ProcessMail(), "ok");
+    EXPECT_EQ(server_.WaitForMessages(1).at(0).Attachments.at(0).Data, "ab");
+    for (const char* quiet : {"0", "2"}) {
+        WriteSettings(Mail().string() + "\r\nQuietSeconds=" + quiet, Lost());
+        lockTest_.unseen = quiet[0] == '0';
+        WriteFile(Mail() / "buh/b.txt", quiet);
+        if (quiet[0] == '2') {
+            EXPECT_EQ(scanner_.ProcessMail(), "") << "a set quiet period holds every file";
+            clock_.now += seconds(2);
+        }
+        EXPECT_EQ(scanner_.ProcessMail(), "ok") << quiet;
+    }
 }
 TEST_F(ScanCycleTest, VisibleRegularFilesDirectlyInAFolderMakeABatchInByteOrder) {
     scanner_.SetMailPath(Mail());

@@ -187,7 +187,7 @@ TEST_F(SendMailTest, LoginCheckAndBadSecurityCAFileOrRetryKeys) {
     EXPECT_EQ(server.HeloNames(), "[IPv6:::1]\n");
     const std::string retryFor = "Неверно задано время повторных попыток: [SMTP] RetryFor = \"";
     for (const auto& [smtp, error] : std::vector<std::pair<std::string, std::string>>{
-             {"Security=TLS\r\nCAFile=ca.pem\r\nRetryFor=604800\r\nRetryDelay=1\r\nHelo=mx-1.example.com", ""},
+             {"Security=TLS\r\nCAFile=ca.pem\r\nRetryFor=604800\r\nRetryDelay=1\r\nHelo=mx-1.example.com\r\n[Main]\r\nQuietSeconds=3600", ""},
              {"Security= none \r\nRetryFor=0\r\nRetryDelay=86400\r\nHelo=[192.0.2.1]", ""},
              {"Helo=mail_1.example.com", "[SMTP] Helo is not a domain or an address literal: \"mail_1.example.com\"\r\n"},
              {"Helo=a.-b", "[SMTP] Helo is not a domain or an address literal: \"a.-b\"\r\n"},
@@ -207,7 +207,8 @@ TEST_F(SendMailTest, LoginCheckAndBadSecurityCAFileOrRetryKeys) {
              {"Password=p\r\nPasswordFile=ca.pem\r\nClientSecretFile=credential:x\r\nRefreshTokenFile=gone.txt",
               "[SMTP] Password and PasswordFile are both given; keep one\r\n[SMTP] ClientSecretFile cannot be read: "
               "\"credential:x\" (the service was given no credentials (LoadCredential=) for \"x\")\r\n[SMTP] RefreshTokenFile "
-              "cannot be read: \"gone.txt\" (" + (dir_ / "gone.txt").string() + ": No such file or directory)\r\n"}}) {
+              "cannot be read: \"gone.txt\" (" + (dir_ / "gone.txt").string() + ": No such file or directory)\r\n"},
+             {"[Main]\r\nQuietSeconds=3601", "Неверно задано время покоя файла: [Main] QuietSeconds = \"3601\" (0..3600)\r\n"}}) {
         WriteOptions("[SMTP]\r\n" + smtp + "\r\n");
         EXPECT_EQ(CheckStartupRules(ini_, dir_.Path()), error) << smtp;
     }

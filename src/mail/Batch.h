@@ -8,6 +8,7 @@
 #include "base/ContentDigest.h"
 #include "base/FileDescriptor.h"
 #include "mail/FileIdentity.h"
+#include "mail/ReadLease.h"
 
 namespace quorvel {
 
@@ -27,6 +28,11 @@ struct BatchFile {
 // The batch of one recipient folder, held from its listing to its deletion or move. The folder is
 // opened once, without following a link, and every later step works relative to that descriptor:
 // a folder renamed away and replaced by a link meanwhile is never followed.
+//
+// While it is held the batch claims its folder (an exclusive flock on the folder's descriptor), so
+// that a second process on the same mail folder skips a folder that another one is sending. Each
+// file is watched by a read lease from its listing to its deletion (up to kMaxLeases files, so
+// that a huge batch does not run out of descriptors).
 class Batch {
 public:
     // Opens `name` inside the folder `parentFd` (the mail folder); empty when it is gone or is no
@@ -41,23 +47,42 @@ public:
     const std::vector<BatchFile>& Files() const { return files_; }
     std::vector<std::string> Names() const;
 
-    std::optional<FileIdentity> Look(const std::string& name) const { return LookAt(Fd(), name); }
-    // Adds `name` with the identity it has now (a zero identity when it is gone).
-    void Add(const std::string& name);
+    static constexpr std::size_t kMaxLeases = 256;
 
-    // Deletes a sent file when it is still the file that was sent, unchanged since its streaming
-    // began. "" when it is deleted or already gone; otherwise why it stays.
-    std::string DeleteSent(const BatchFile& file) const;
+    // True when another process holds the claim on this folder: it is sending it now.
+    bool ClaimedByAnother() const { return claim_ == Claim::Another; }
+    // Gives up the claim and the leases; the files stay listed.
+    void Release();
+
+    std::optional<FileIdentity> Look(const std::string& name) const { return LookAt(Fd(), name); }
+    // Adds `name` with the identity it has now (a zero identity when it is gone), and watches it.
+    void Add(const std::string& name);
+    // True when a read lease watches the file at `index` for writers.
+    bool Watched(std::size_t index) const { return leases_[index].Held(); }
+
+    // Deletes the sent file at `index` when it is still the file that was sent, unchanged since its
+    // streaming began (or changed only in its mode or times, its content still what was sent), and
+    // nobody opened it for writing since its listing (`inUse`: the caller's lock test says someone
+    // holds it now). "" when it is deleted or already gone; otherwise why it stays.
+    std::string DeleteSent(std::size_t index, bool inUse) const;
 
 private:
-    Batch(int fd, std::string name) : folder_(fd), name_(std::move(name)) {}
+    enum class Claim { Ours, Another, Unavailable };
+
+    Batch(int fd, std::string name);
+    bool SameContent(std::size_t index, const FileIdentity& now) const;
 
     FileDescriptor folder_;
     std::string name_;
+    Claim claim_ = Claim::Unavailable;
     std::vector<BatchFile> files_;
+    std::vector<ReadLease> leases_;
 };
 
 // Why a file stays after its send: it changed during the send, and goes out in a later cycle.
 inline constexpr const char* kChangedDuringSend = "changed during its send, to be sent again";
+// Why a file stays after its send: someone opened it for writing since it was listed, so it may
+// not be complete; it goes out whole once it is quiet.
+inline constexpr const char* kOpenedDuringSend = "opened for writing during its send, to be sent again";
 
 }  // namespace quorvel

@@ -16,9 +16,9 @@ namespace {
 enum class Lease { Granted, Refused, Unavailable };
 
 // While a lease is held, another process that opens the file makes the kernel signal the holder,
-// with SIGIO unless told otherwise; SIGIO would end the service. SIGURG is ignored by default and
-// is used for nothing else here, so a break in the short moment of holding passes unnoticed: the
-// lease is given up right away and the opener goes on.
+// with SIGIO unless told otherwise; SIGIO would end the service. SIGURG is used for lease breaks
+// and nothing else here: ignored by default, or given to the handler that gives a lease up (see
+// ReadLease), so a break in the short moment of holding passes unnoticed and the opener goes on.
 Lease TryWriteLease(int fd) {
     if (::fcntl(fd, F_SETSIG, SIGURG) != 0) return Lease::Unavailable;
     if (::fcntl(fd, F_SETLEASE, F_WRLCK) != 0) {
@@ -50,30 +50,16 @@ bool HoldsFlock(int fd) {
 
 }  // namespace
 
-bool LeaseLockTest::IsLocked(const std::filesystem::path& path) const {
+LockTest::Verdict LeaseLockTest::Check(const std::filesystem::path& path) const {
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
-    if (!file.Valid()) return true;
+    if (!file.Valid()) return Verdict::Locked;
     struct stat info {};
-    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return true;
+    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return Verdict::Locked;
 
-    switch (TryWriteLease(file.Get())) {
-        case Lease::Refused: return true;
-        case Lease::Unavailable:
-            if (ChangedRecently(info)) return true;
-            break;
-        case Lease::Granted: break;
-    }
-    return HoldsRecordLock(file.Get()) || HoldsFlock(file.Get());
-}
-
-bool LeaseLockTest::ChangedRecently(const struct stat& info) const {
-    auto changed = std::chrono::system_clock::time_point(
-        std::chrono::duration_cast<std::chrono::system_clock::duration>(
-            std::chrono::seconds(info.st_ctim.tv_sec) + std::chrono::nanoseconds(info.st_ctim.tv_nsec)));
-    auto age = clock_.Now() - changed;
-    // A change time ahead of the clock by more than the settle time means the clock was set back;
-    // waiting for it would hold the file for as long, so such a file counts as settled.
-    return age < kSettleTime && age > -kSettleTime;
+    const Lease lease = TryWriteLease(file.Get());
+    if (lease == Lease::Refused || HoldsRecordLock(file.Get()) || HoldsFlock(file.Get())) return Verdict::Locked;
+    if (lease == Lease::Unavailable || kind_.IsRemote(file.Get())) return Verdict::Unseen;
+    return Verdict::Free;
 }
 
 }  // namespace quorvel

@@ -1,11 +1,8 @@
 #pragma once
 
-#include <sys/stat.h>
-
-#include <chrono>
 #include <filesystem>
 
-#include "base/Clock.h"
+#include "mail/FileSystemKind.h"
 #include "mail/LockTest.h"
 
 namespace quorvel {
@@ -18,25 +15,22 @@ namespace quorvel {
 //    be opened, or is not a regular file, counts as locked: it cannot be sent.
 // 2. A write lease is taken and released at once. The kernel refuses it (EAGAIN) while any other
 //    open file description of the file exists, for reading or for writing: the file is locked.
-// 3. Where a lease is not permitted (a file of another user while the service lacks CAP_LEASE) or
-//    the file system has no leases, a file changed (st_ctime: every write, truncation, rename or
-//    attribute change) less than kSettleTime ago counts as locked instead.
-// 4. Either way, a file on which another process holds a flock or an fcntl (POSIX or
+// 3. Either way, a file on which another process holds a flock or an fcntl (POSIX or
 //    open-file-description) lock counts as locked.
+// 4. Where a lease is not permitted (a file of another user while the service lacks CAP_LEASE) or
+//    the file system has no leases, or the file lies on a network or FUSE file system (whose
+//    writers on other hosts hold no open file here), a file held by nothing that can be seen is
+//    Unseen: it is taken only once it has been quiet (see QuietWatch).
 //
 // The file's contents and times are never changed.
 class LeaseLockTest final : public LockTest {
 public:
-    static constexpr std::chrono::seconds kSettleTime{2};
+    explicit LeaseLockTest(const FileSystemKind& kind) : kind_(kind) {}
 
-    explicit LeaseLockTest(const Clock& clock) : clock_(clock) {}
-
-    bool IsLocked(const std::filesystem::path& path) const override;
+    Verdict Check(const std::filesystem::path& path) const override;
 
 private:
-    bool ChangedRecently(const struct stat& info) const;
-
-    const Clock& clock_;
+    const FileSystemKind& kind_;
 };
 
 }  // namespace quorvel

@@ -70,7 +70,12 @@ void Scanner::PinFolders() {
 }
 
 // An error's text may hold a name from the mail folder; it must not forge a line of the journal.
+// The batch's claim and leases end with the cycle.
 std::string Scanner::ProcessMail() {
+    struct Release {
+        std::optional<Batch>& batch;
+        ~Release() { if (batch) batch->Release(); }
+    } release{batch_};
     try {
         Ini().Load();
         return RunCycle();
@@ -156,15 +161,17 @@ std::string Scanner::Deferred(const SendOutcome& sent) {
 
 std::string Scanner::DeleteSentBatch() {
     std::string changed, kept;
-    for (const BatchFile& file : batch_->Files()) {
-        std::string reason = batch_->DeleteSent(file);
+    for (std::size_t index = 0; index < batch_->Files().size(); ++index) {
+        const BatchFile& file = batch_->Files()[index];
+        // A file that no lease watched is tested again right before its deletion.
+        std::string reason = batch_->DeleteSent(index, !batch_->Watched(index) && InUseNow(index));
         if (reason.empty()) continue;
-        if (reason == kChangedDuringSend) {
+        if (reason == kChangedDuringSend || reason == kOpenedDuringSend) {
             AddProblem(changed, file.Name, reason);
             continue;
         }
         // Mailed once; not again while it stays as it is.
-        undeletable_.push_back({batch_->Folder(), file.Name, batch_->Look(file.Name).value_or(FileIdentity{})});
+        undeletable_.Add(batch_->Folder(), file.Name, batch_->Look(file.Name).value_or(FileIdentity{}));
         AddProblem(kept, file.Name, reason);
     }
     std::string result = "ok";

@@ -47,15 +47,14 @@ std::filesystem::path HeldPath(const Batch& batch, const std::string& name) {
 
 }  // namespace
 
+// The sent files that could not be deleted are remembered beside mail.log.
 Scanner::Scanner(std::filesystem::path appFolder, const MailLog& log, const LockTest& lockTest, const Clock& clock)
     : appFolder_(std::move(appFolder)), log_(log), lockTest_(lockTest), clock_(clock),
+      undeletable_(appFolder_ / "undeletable.state"),
       tokens_(clock, [&log](const std::string& text) { log.WriteLog(text); }) {}
 
-bool Scanner::IsUndeletable(int folderFd, const std::string& folder, const std::string& name) const {
-    for (const Undeletable& file : undeletable_) {
-        if (file.folder == folder && file.name == name) return LookAt(folderFd, name) == file.identity;
-    }
-    return false;
+bool Scanner::InUseNow(std::size_t index) const {
+    return IsLocked(HeldPath(*batch_, batch_->Files()[index].Name));
 }
 
 std::string Scanner::FindMailFolder() {
@@ -80,7 +79,8 @@ std::string Scanner::FindMailFolder() {
         bool found = false;
         folder->ForEach([&](std::string_view name, EntryKind kind) {
             found = kind == EntryKind::File &&
-                    (undeletable_.empty() || !IsUndeletable(folder->Fd(), folders_[idx_], std::string(name)));
+                    (undeletable_.Empty() ||
+                     !undeletable_.Holds(folders_[idx_], std::string(name), LookAt(folder->Fd(), std::string(name))));
             return !found;
         });
         if (found) {
@@ -97,26 +97,35 @@ bool Scanner::CollectFiles() {
         throw Error(EINVAL, "no recipient folder of " + mailPath_ + " has been chosen to collect");
     }
     batch_ = Batch::Open(mail_->Fd(), folders_[idx_]);
-    if (!batch_) return false;
+    // Another process is sending this folder: it is skipped as a locked file is, without a word.
+    if (!batch_ || batch_->ClaimedByAnother()) return false;
+    const std::string& folder = batch_->Folder();
+    const auto now = [this](const std::string& name) { return batch_->Look(name); };
     // A remembered file that changed or went away is forgotten: as it now is, it is sent.
-    std::erase_if(undeletable_, [&](const Undeletable& file) {
-        return file.folder == batch_->Folder() && !(batch_->Look(file.name) == file.identity);
-    });
+    undeletable_.ForgetChanged(folder, now);
+    quiet_.Prune(folder, [&](const std::string& name) { return !now(name); });
     FolderListing listing =
         FolderListing::Adopt(::fcntl(batch_->Fd(), F_DUPFD_CLOEXEC, 0), mailPath_ + "/" + folders_[idx_]);
 
+    const QuietPeriods periods = ReadQuietPeriods(Ini());
+    bool restless = false;
     std::string found;
     for (std::string& name : ListFiles(listing)) {
-        if (IsUndeletable(batch_->Fd(), batch_->Folder(), name)) continue;
-        if (IsLocked(HeldPath(*batch_, name))) {
+        const std::optional<FileIdentity> identity = now(name);
+        if (undeletable_.Holds(folder, name, identity)) continue;
+        const LockTest::Verdict verdict = lockTest_.Check(HeldPath(*batch_, name));
+        if (verdict == LockTest::Verdict::Locked) {
             log_.WriteLog("Файл " + CleanHeaderText(name) + " заблокирован и не может быть отправлен");
-            heldByLock_ = batch_->Folder();
+            heldByLock_ = folder;
             return false;
         }
+        const auto period = verdict == LockTest::Verdict::Unseen ? periods.Unseen : periods.Seen;
+        restless |= !quiet_.Quiet(folder, name, identity.value_or(FileIdentity{}), clock_.Now(), period);
         found += "[" + CleanHeaderText(name) + "] ";
         batch_->Add(name);
     }
-    if (batch_->Files().empty()) return false;
+    if (restless) heldByLock_ = folder;
+    if (restless || batch_->Files().empty()) return false;
     if (heldByLock_ == batch_->Folder()) heldByLock_.clear();
     log_.WriteLog("Найдены файлы к отправке: " + found);
     return true;

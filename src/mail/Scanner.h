@@ -13,8 +13,10 @@
 #include "mail/LockTest.h"
 #include "mail/OAuthTokens.h"
 #include "mail/PinnedFolder.h"
+#include "mail/QuietWatch.h"
 #include "mail/RetryBook.h"
 #include "mail/SendMail.h"
+#include "mail/SentMemory.h"
 #include "settings/clsINI.h"
 
 namespace quorvel {
@@ -53,7 +55,8 @@ public:
     std::size_t Idx() const { return idx_; }
     // The recipient folder served or tried last: the next search starts after it.
     const std::string& LastFolder() const { return lastFolder_; }
-    // The last recipient folder whose batch was held back by a locked file ("" when none since).
+    // The last recipient folder whose batch was held back by a locked file, or one not yet quiet
+    // ("" when none since).
     const std::string& HeldByLock() const { return heldByLock_; }
     // The folders that wait for another try of a send that failed for a passing reason, or of a
     // move into a lost folder that had no room.
@@ -74,12 +77,13 @@ public:
     // mail folder or a recipient folder cannot be listed.
     std::string FindMailFolder();
 
-    // Opens the folder that FindMailFolder chose (never through a link), lists its batch with each
-    // file's identity and tests each file, in name order, for a lock. True when the batch is
-    // complete and free; the found files go to mail.log. A locked file is logged and ends the
-    // listing with false; a folder emptied or removed since FindMailFolder gives false with nothing
-    // logged. Sent files that could not be deleted are left out while unchanged. Throws Error on a
-    // listing error.
+    // Opens the folder that FindMailFolder chose (never through a link) and claims it, lists its
+    // batch with each file's identity and tests each file, in name order, for a lock. True when the
+    // batch is complete, free and quiet; the found files go to mail.log. A locked file is logged
+    // and ends the listing with false; a file not yet quiet for its period (see QuietPeriods) gives
+    // false, nothing logged, once every file was looked at; so does a folder emptied or removed
+    // since FindMailFolder, or one that another process has claimed (it is sending it). Sent files
+    // that could not be deleted are left out while unchanged. Throws Error on a listing error.
     bool CollectFiles();
 
     bool IsLocked(const std::filesystem::path& path) const { return lockTest_.IsLocked(path); }
@@ -95,6 +99,9 @@ public:
     // moved, with the reason. Throws Error when the mail folder cannot be listed.
     std::string ProcessMail();
 
+    // The file of the batch at `index` is held by someone now, by the lock test asked again.
+    bool InUseNow(std::size_t index) const;
+
     // The subject of the batch: its longest file name.
     std::string LongestFileName() const;
     // Sends the batch of the last CollectFiles to `address`.
@@ -105,17 +112,10 @@ public:
     void RemoveStaleCopies();
 
 private:
-    struct Undeletable {
-        std::string folder;
-        std::string name;
-        FileIdentity identity;
-    };
-
     std::string RunCycle();
     std::string CheckPinnedFolders();
     RetrySettings CurrentRetrySettings();
     std::string Deferred(const SendOutcome& sent);
-    bool IsUndeletable(int folderFd, const std::string& folder, const std::string& name) const;
     std::string DeleteSentBatch();
     std::string MoveBatchToLost();
     std::string MoveFiles(int targetFd, bool& noRoom);
@@ -134,7 +134,8 @@ private:
     std::size_t idx_ = 0;
     std::string lastFolder_;
     std::string heldByLock_;
-    std::vector<Undeletable> undeletable_;
+    SentMemory undeletable_;
+    QuietWatch quiet_;
     RetryBook retries_;
     OAuthTokens tokens_;  // kept from cycle to cycle
     PinnedFolder mailPin_;

@@ -10,17 +10,20 @@ namespace quorvel {
 ScannerWork::ScannerWork(std::filesystem::path appFolder, const Clock& clock, ServiceControl& control)
     : clock_(clock),
       control_(control),
+      instance_(appFolder / "QuorvelServer.lock"),
       log_(appFolder, clock,
            [&control](bool working, const std::string& text) {
                if (working) control.LogEvent(EventType::Information, kInformationEventId, text);
                else control.LogEvent(EventType::Error, kErrorEventId, text);
            }),
-      lockTest_(clock),
+      lockTest_(fileSystems_),
       scanner_(std::move(appFolder), log_, lockTest_, clock) {}
 
 // Once the settings hold, the journal hears of secrets that anyone may read, the mail and lost
 // folders are pinned, and the copies that a killed move left in the lost folder are removed.
 std::string ScannerWork::CheckSettings() {
+    const std::string running = instance_.Take();
+    if (!running.empty()) return running;
     std::string problems = quorvel::CheckSettings(scanner_.AppFolder(), scanner_.Ini(), log_);
     if (problems.empty()) problems = CheckStartupRules(scanner_.Ini(), scanner_.AppFolder());
     if (!problems.empty()) return problems;

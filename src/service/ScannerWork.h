@@ -8,6 +8,7 @@
 #include "log/MailLog.h"
 #include "mail/LeaseLockTest.h"
 #include "mail/Scanner.h"
+#include "service/InstanceLock.h"
 #include "service/MailWork.h"
 #include "service/ServiceControl.h"
 
@@ -16,7 +17,8 @@ namespace quorvel {
 // The mail side of the production service: the Scanner over options.ini and mail.log in the
 // executable's folder, with the kernel's lease-based lock test. While [Main] MailFolder is missing
 // or not a folder, or a named folder is not the one pinned at the settings check, a cycle does
-// nothing but note it in the status. When mail.log starts to fail,
+// nothing but note it in the status. A second service with the same options.ini fails the settings
+// check, naming the one that runs. When mail.log starts to fail,
 // and when it works again, `control`'s event log hears it once.
 class ScannerWork final : public MailWork {
 public:
@@ -33,7 +35,9 @@ private:
     const Clock& clock_;
     ServiceControl& control_;
     MailStatus status_;
+    InstanceLock instance_;
     MailLog log_;
+    StatfsFileSystemKind fileSystems_;
     LeaseLockTest lockTest_;
     Scanner scanner_;
 };

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mail/HeloName.h"
+#include "mail/QuietWatch.h"
 #include "mail/RetrySettings.h"
 #include "settings/FolderRules.h"
 #include "settings/SecretRules.h"
@@ -25,6 +26,7 @@ std::vector<Rule> Rules() {
         AuthRule,
         SecretRule,
         CheckRetrySettings,
+        QuietSecondsRule,
     };
 }
 
