@@ -28,6 +28,7 @@ TEST(UnitFilesTest, EscapedParametersAndAHardenedUnitThatWaitsForTheNetwork) {
     testing::TempDir dir;
     const std::string unit = UnitFileText("Служба", "/opt/quorvel/quorvel-server");
     EXPECT_NE(unit.find("[Unit]\nDescription=Служба\nWants=network-online.target\nAfter=network-online.target\n"), std::string::npos);
+    EXPECT_NE(unit.find("\nWatchdogSec=30\n"), std::string::npos);
     for (const char* hiding : {"ProtectHome", "PrivateTmp", "InaccessiblePaths", "ReadOnlyPaths", "TemporaryFileSystem",
                                "ProtectSystem=strict", "PrivateNetwork", "UMask"}) {
         EXPECT_EQ(unit.find(hiding), std::string::npos) << hiding;

@@ -22,7 +22,8 @@ using Cycle = std::tuple<long, std::string, MailStatus, Fault>;
 
 // The work loop on a clock that moves only when the test says so, around a scripted mail side; the
 // service manager and the event log ("type/id text") are recorded, the close prompt's answer kept. The timers
-// keep the production schedule; RunFor fires those that fall due, earliest first.
+// keep the production schedule; RunFor fires those that fall due, earliest first, and runs what was posted
+// after each. A cycle runs aside at once, or, with `hold`, when the test calls `held`.
 class WorkLoopTest : public ::testing::Test, EventLoop, ServiceControl, ClosePrompt, MailWork {
 protected:
     struct ManualTimer final : LoopTimer {
@@ -40,6 +41,11 @@ protected:
     void RunFor(long milliseconds) {
         const long until = now + milliseconds;
         for (ManualTimer* next = nullptr; !quit; next = nullptr) {
+            while (!posted.empty() && !quit) {
+                auto handler = std::move(posted.front());
+                posted.pop_front();
+                handler();
+            }
             for (ManualTimer* t : timers_) {
                 if (t->schedule.Armed() && t->schedule.Due() <= until && (!next || t->schedule.Due() < next->schedule.Due())) next = t;
             }
@@ -55,12 +61,16 @@ protected:
     void StartAndCheck() { form.Form_Load(""); RunFor(300); }
     std::unique_ptr<LoopTimer> CreateTimer(std::function<void()> handler) override { return std::make_unique<ManualTimer>(*this, std::move(handler)); }
     void Quit(int status) override { quit = quit.value_or(status); }
+    void Post(std::function<void()> handler) override { posted.push_back(std::move(handler)); }
+    void RunAside(std::function<void()> job) override { hold ? void(held = std::move(job)) : job(); }
 
     std::string ServiceName() const override { return "QuorvelServer"; }
     std::string DisplayName() const override { return ""; }
     void Install() override {}   void Uninstall() override {}
     void StartService() override { notices.push_back("READY=1"); }
     void StopService() override { notices.push_back("STOPPING=1"); }
+    void KeepAlive() override { ++keepAlives; }
+    void ExtendStop(long seconds) override { notices.push_back("EXTEND " + std::to_string(seconds)); }
     void SetStatus(std::string_view text) override { notices.push_back("STATUS=" + std::string(text)); }
     void LogEvent(EventType type, int id, std::string_view text) override {
         events.push_back(std::to_string(static_cast<int>(type)) + "/" + std::to_string(id) + " " + std::string(text));
@@ -69,8 +79,10 @@ protected:
     std::string GetSetting(const std::string&, const std::string&, const std::string& value) const override { return value; }
     void Ask(const std::string&, const std::string&, std::function<void(bool)> answered) override { answer = std::move(answered); }
 
-    std::string CheckSettings() override { return ++checks, ""; }
+    std::string CheckSettings() override { return ++checks, problem; }
     std::string ScanInterval() override { return interval; }
+    long AnswerTimeout() override { return 3; }
+    const CycleProgress& Progress() const override { return progress; }
     std::string ProcessMail() override {
         starts.push_back(now);
         if (cycles.empty()) return "";
@@ -90,6 +102,12 @@ protected:
     int TestSettings(std::ostream&) override { return 0; }
     long now = 0;
     std::optional<int> quit;
+    std::deque<std::function<void()>> posted;
+    bool hold = false;
+    std::function<void()> held;
+    CycleProgress progress;
+    std::string problem;
+    int keepAlives = 0;
     std::vector<ManualTimer*> timers_;
     std::vector<std::string> events, notices, logLines;
     std::string interval = "5";

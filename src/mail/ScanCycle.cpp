@@ -59,13 +59,22 @@ FileDescriptor OpenRecipientFolder(int lostFd, const std::string& lostFolder, co
 std::string Scanner::LongestFileName() const { return quorvel::LongestFileName(Files()); }
 
 SendOutcome Scanner::SendMail(const std::string& address, const std::string& subject) {
-    return quorvel::SendMail(address, subject, *batch_, Ini(), Log());
+    return quorvel::SendMail(address, subject, *batch_, Ini(), Log(), &progress_);
 }
 
 std::string Scanner::LostFolder() { return ResolveFolder(Ini().ReadINI("LostFolder", "Main"), AppFolder()); }
 
 // An error's text may hold a name from the mail folder; it must not forge a line of the journal.
+// However the cycle ends, its descriptors are closed and its phase is over.
 std::string Scanner::ProcessMail() {
+    struct EndOfCycle {
+        Scanner& scanner;
+        ~EndOfCycle() {
+            scanner.batch_.reset();
+            scanner.mail_.reset();
+            scanner.Enter(CyclePhase::Idle, "");
+        }
+    } end{*this};
     try {
         return RunCycle();
     } catch (const Error& e) {
@@ -77,6 +86,7 @@ std::string Scanner::RunCycle() {
     // An empty setting must never turn into a listing of the root folder.
     std::string mailFolder = ResolveFolder(Ini().ReadINI("MailFolder", "Main"), AppFolder());
     if (mailFolder.empty()) return "";
+    Enter(CyclePhase::MailFolder, mailFolder);
     SetMailPath(mailFolder);
     if (!Exists(MailPath())) return "";
 
@@ -87,7 +97,9 @@ std::string Scanner::RunCycle() {
 
     std::string address = GetAddress(folder, AppFolder());
     std::string subject = LongestFileName();
+    Enter(CyclePhase::Sending, "");
     SendOutcome sent = SendMail(address, subject);
+    Enter(CyclePhase::MailFolder, MailPath());
     switch (sent.Result) {
         case SendOutcome::Kind::Sent:
             retries_.Forget(folder);
@@ -150,6 +162,7 @@ std::string Scanner::MoveBatchToLost() {
     if (FoldersOverlap(MailPath(), lostFolder)) {
         return "; " + FolderOverlapText(MailPath(), lostFolder) + ", the files stay in the mail folder";
     }
+    Enter(CyclePhase::LostFolder, lostFolder);
     FileDescriptor target;
     try {
         target = OpenRecipientFolder(OpenLostFolder(lostFolder).Get(), lostFolder, batch_->Folder());

@@ -9,6 +9,7 @@
 #include "base/Clock.h"
 #include "log/MailLog.h"
 #include "mail/Batch.h"
+#include "mail/CycleProgress.h"
 #include "mail/FolderListing.h"
 #include "mail/LockTest.h"
 #include "mail/RetryBook.h"
@@ -55,6 +56,8 @@ public:
     const std::string& HeldByLock() const { return heldByLock_; }
     // The folders that wait for another try of a send that failed for a passing reason.
     const RetryBook& Retries() const { return retries_; }
+    // What the running cycle waits on, for a reader on another thread.
+    const CycleProgress& Progress() const { return progress_; }
 
     // The first candidate holding a file, in name order after the folder served or tried last and
     // then from the start, leaving out folders that wait for a retry, or "" when none does. Sets
@@ -78,7 +81,8 @@ public:
     // passing reason while [SMTP] RetryFor allows (the result then starts with "Отправка отложена до"). Returns "" when nothing was sent, "ok"
     // after a send whose files are all deleted, otherwise a text that names the failure and every
     // file that was not deleted or moved, with the reason. Throws Error when the mail folder
-    // cannot be listed.
+    // cannot be listed. No descriptor of the mail folder is kept after the cycle, so that a share
+    // under it can be unmounted between cycles.
     std::string ProcessMail();
 
     // The subject of the batch: its longest file name.
@@ -98,6 +102,7 @@ private:
     };
 
     std::string RunCycle();
+    void Enter(CyclePhase phase, std::string folder) { progress_.Enter(phase, std::move(folder), clock_.Now()); }
     std::string Deferred(const SendOutcome& sent);
     bool IsUndeletable(int folderFd, const std::string& folder, const std::string& name) const;
     std::string DeleteSentBatch();
@@ -118,6 +123,7 @@ private:
     std::string heldByLock_;
     std::vector<Undeletable> undeletable_;
     RetryBook retries_;
+    CycleProgress progress_;
 };
 
 }  // namespace quorvel

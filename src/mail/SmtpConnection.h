@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "mail/CycleProgress.h"
 #include "mail/SmtpSettings.h"
 
 namespace quorvel {
@@ -38,6 +39,9 @@ public:
     // a text of libcurl's words followed by the server's own where it refused something.
     [[noreturn]] void Fail(CURL* curl, CURLcode code) const;
 
+    // Where the bytes uploaded go as they move; none by default.
+    void ReportTo(CycleProgress* progress) { progress_ = progress; }
+
 private:
     friend void ApplyTransport(CURL*, const SmtpSettings&, SmtpDiagnostics&);
     friend void PerformSmtp(CURL*, SmtpDiagnostics&);
@@ -56,6 +60,7 @@ private:
     Moment moved_;             // the last reply line, command or upload progress
     curl_off_t uploaded_ = 0;
     std::string stall_;        // why the stall watch stopped the transfer, empty while it has not
+    CycleProgress* progress_ = nullptr;
 };
 
 // Sets everything about reaching and entering the server on `curl`: the URL, the protection
