@@ -5,6 +5,9 @@
 #include <sstream>
 
 #include "base/Error.h"
+#include "log/MailLog.h"
+#include "base/Utf8Text.h"
+#include "service/StatusLine.h"
 #include "service/TimerSchedule.h"
 #include "service/frmService.h"
 
@@ -188,6 +191,86 @@ TEST_F(WorkLoopTest, ResultsGoToTheLogsAndChangesToTheStatusLine) {
                            "STATUS=Приостановлена" + last, "STATUS=Работает" + last, "STOPPING=1"}));
     EXPECT_TRUE(form.State().StopFlag);
     EXPECT_EQ(quit, 78);
+}
+
+// The cycle runs aside while the loop goes on: the watchdog is fed, a folder that leaves a call unanswered
+// for the timeout (3 s here) is one error entry and a note on the status line, and its next step one
+// information entry. A reload during the cycle checks once the cycle is over; errors in options.ini are
+// reported and the service goes on. A stop waits for the cycle until its folder does not answer.
+TEST_F(WorkLoopTest, AFolderThatDoesNotAnswerIsReportedAndHoldsNoStop) {
+    const auto since = std::chrono::system_clock::time_point(std::chrono::hours(493000));
+    const std::string silent = "Каталог почты /m не отвечает с " + LocalTimestamp(since);
+    const MailStatus sent{"07.12.2026 10:00:00", "ok", "", {}, ""};
+    cycles = {{0, "ok", sent, kNone}};
+    hold = true;
+    StartAndCheck();
+    RunFor(5000);
+    ASSERT_TRUE(held);
+    progress.Enter(CyclePhase::MailFolder, "/m", since);
+    problem = "Не задан e-mail\r\nНе задан порт SMTP-сервера\r\n";
+    form.Service_Reload();
+    RunFor(4000);
+    progress.Enter(CyclePhase::LostFolder, "/l", since);
+    RunFor(1000);
+    std::exchange(held, nullptr)();
+    RunFor(5000);
+    ASSERT_TRUE(held) << "the next cycle";
+    progress.Enter(CyclePhase::MailFolder, "/m", since);
+    form.Service_Stop();
+    RunFor(3000);
+    EXPECT_FALSE(quit) << "the folder may still answer";
+    RunFor(1000);
+    EXPECT_EQ(quit, 0);
+    EXPECT_EQ(starts, std::vector<long>{10300}) << "the held cycle ran when released";
+    EXPECT_EQ(keepAlives, 19);
+    const std::string last = "; последняя отправка 07.12.2026 10:00:00: ok";
+    const std::string note = "; ошибки в options.ini: Не задан e-mail; Не задан порт SMTP-сервера";
+    EXPECT_EQ(events, (std::vector<std::string>{kStarted, ErrorEntry(silent), "4/110 Каталог снова отвечает: /m",
+                                                ErrorEntry("Service reloaded: options.ini has errors, the service goes on as before\r\n" + problem),
+                                                ErrorEntry(silent)}));
+    EXPECT_EQ(notices, (std::vector<std::string>{"READY=1", kIdle, kIdle + "; " + silent, kIdle, "STATUS=Работает" + last,
+                                                 "STATUS=Работает" + last + note, "STATUS=Остановка"}));
+}
+
+// A stop during a send asks for more time while the upload moves (the send's own limit, 3 s, and 30 s to
+// dispose of the files), never reports a send as a folder that does not answer, and exits once the cycle
+// has logged its result.
+TEST_F(WorkLoopTest, AStopDuringASendWaitsForItWhileItMoves) {
+    cycles = {{0, "ok", {}, kNone}};
+    hold = true;
+    StartAndCheck();
+    RunFor(5000);
+    progress.Enter(CyclePhase::Sending, "", {});
+    RunFor(1000);
+    form.Service_Stop();
+    progress.Uploaded(4096);
+    RunFor(1000);
+    RunFor(10000);
+    EXPECT_FALSE(quit);
+    std::exchange(held, nullptr)();
+    RunFor(0);
+    EXPECT_EQ(logLines, std::vector<std::string>{"Результат отправки: ok"});
+    EXPECT_EQ(notices, (std::vector<std::string>{"READY=1", kIdle, "STATUS=Остановка", "EXTEND 33", "EXTEND 33"}));
+    EXPECT_EQ(events, std::vector<std::string>{kStarted});
+    EXPECT_EQ(quit, 0);
+}
+
+// The status line stays below systemd's limit, whole pieces while they fit, the rest counted; a result
+// too long on its own is cut between characters.
+TEST(StatusLineTest, CutBelowTheLimitWithACountOfWhatWasLeftOut) {
+    MailStatus status{"07.12.2026 10:00:00", "ok", "", {}, ""};
+    for (int i = 0; i < 300; ++i) status.Retries.push_back({"папка" + std::to_string(i), "07.12.2026 11:00:00"});
+    for (const std::string& result : {std::string("ok"), "ж" + std::string(5000, 'x') + "ж"}) {
+        status.LastResult = result;
+        const std::string line = StatusLine(false, status);
+        std::size_t listed = 0;
+        for (std::size_t at = line.find("папка"); at != std::string::npos; at = line.find("папка", at + 1)) ++listed;
+        EXPECT_LE(line.size(), 3550u);
+        EXPECT_TRUE(line.ends_with(" до 07.12.2026 11:00:00; … и ещё " + std::to_string(300 - listed)) ||
+                    (listed == 0 && line.ends_with("x…; … и ещё 300")))
+            << line.substr(line.size() - 100);
+        EXPECT_EQ(CleanHeaderText(line), line) << "valid UTF-8";
+    }
 }
 
 }  // namespace

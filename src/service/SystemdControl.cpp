@@ -113,8 +113,9 @@ void SystemdControl::StopService() {
     sd_notify(0, "STOPPING=1");
 }
 
+// Only when the unit sets a watchdog (systemd then gives the service WATCHDOG_USEC).
 void SystemdControl::KeepAlive() {
-    sd_notify(0, "WATCHDOG=1");
+    if (sd_watchdog_enabled(0, nullptr) > 0) sd_notify(0, "WATCHDOG=1");
 }
 
 void SystemdControl::ExtendStop(long seconds) {
