@@ -128,8 +128,9 @@ TEST_F(ExecutableTest, InstallAndUninstallInAThrowawayUnitFolder) {
 
 // The running service: a mail folder that is missing is reported once and its return once; dropped
 // batches are sent or moved to the lost folder; SIGUSR2 changes nothing, SIGUSR1 pauses, SIGHUP
-// continues with a new settings check. An interrupt asks on the terminal, and the loop goes on
-// while the question waits; No keeps the service, and Enter at the next question stops it.
+// continues with a new settings check, and while running reloads: options.ini with an error is
+// reported and the service goes on. An interrupt asks on the terminal, and the loop goes on while
+// the question waits; No keeps the service, and Enter at the next question stops it.
 TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) {
     fs::remove(mail);
     for (const fs::path file : {"buh/a.txt", "buh/b.txt", "nobody/c.txt"}) testing::WriteFile(dir / "new" / file, file.stem().string());
@@ -159,19 +160,24 @@ TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) 
     server.Type("n\n");
     server.Signal(SIGHUP);
     EXPECT_EQ(smtp.WaitForMessages(2).size(), 2u);
+    const std::string reloaded = "<3>Service reloaded: options.ini has errors, the service goes on as before\n<3>Не задан e-mail\n";
+    testing::WriteFile(dir / "options.ini", std::regex_replace(options, std::regex("\nMail=[^\n]*"), ""));
+    server.Signal(SIGHUP);
+    ASSERT_TRUE(server.WaitForError(reloaded));
     // The "n" may still be on its way, and an interrupt while the question is open is ignored:
     // interrupt until the question is asked a second time.
     for (int attempt = 0; server.Signal(SIGINT), !server.WaitForTerminal("[Y/n] ", 2, 400ms); ++attempt) ASSERT_LT(attempt, 50);
     server.Type("\n");
     EXPECT_EQ(server.Wait(), 0);
     EXPECT_EQ(server.Errors(), kStarted + "<3>Не найден каталог почты " + mail + "\n<6>Каталог почты снова доступен: " + mail +
-                                   "\n<3>" + failure + "\n<3>Service paused\n<6>Service continued\n");
+                                   "\n<3>" + failure + "\n<3>Service paused\n<6>Service continued\n" + reloaded);
     // The status line after each change, with the times taken out.
     const std::string sent = "STATUS=Работает; последняя отправка T: ok\n", failed = "; последняя отправка T: " + failure + "\n";
     EXPECT_EQ(std::regex_replace(server.Notifications(), std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)"), "T"),
               "READY=1\nSTATUS=Работает; отправок ещё не было\nSTATUS=Работает; отправок ещё не было; не найден каталог почты " +
                   mail + "\n" + sent + "STATUS=Работает" + failed + "STATUS=Приостановлена" + failed + "STATUS=Работает" + failed +
-                  "STATUS=Работает" + failed + sent + "STOPPING=1\nSTATUS=Остановка\n");
+                  "STATUS=Работает" + failed + sent + "STATUS=Работает; последняя отправка T: ok; ошибки в options.ini: Не задан e-mail\n" +
+                  "STOPPING=1\nSTATUS=Остановка\n");
 }
 
 }  // namespace

@@ -44,6 +44,15 @@ bool SetImmutable(const fs::path& path, bool on) {
     return ::ioctl(file.Get(), FS_IOC_SETFLAGS, &flags) == 0;
 }
 
+// True while this process holds a descriptor of `folder` or of anything in it.
+bool HoldsDescriptorIn(const fs::path& folder) {
+    std::error_code ignored;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+        if (fs::read_symlink(fd, ignored).string().starts_with(folder.string())) return true;
+    }
+    return false;
+}
+
 const std::string kFailed = "Не удалось отправить файлы на адрес: ";
 const std::string kDenied = "(Error  67: Login denied (535 5.7.8 Authentication credentials invalid)";
 const std::string kStay = ", the files stay in the mail folder)";
@@ -97,12 +106,19 @@ protected:
 };
 
 // Only the batch is deleted: a file dropped while the server holds its reply stays for the next cycle.
+// The cycle shows that it is sending; after it, no descriptor of the mail folder is left open.
 TEST_F(ScanCycleTest, ASentBatchIsDeletedAndItsFolderKept) {
     WriteFile(Mail() / "buh/report.pdf", "pdf");
     WriteFile(Mail() / "buh/report.xml", "xml");
     fs::permissions(Mail() / "buh/report.xml", fs::perms::owner_read);
     SmtpServer holding(SmtpServer::Fault::HoldAtData);
-    EXPECT_EQ(CycleHeldBy(holding, [&] { WriteFile(Mail() / "buh/late.txt", "late"); }), "ok");
+    EXPECT_EQ(CycleHeldBy(holding, [&] {
+        WriteFile(Mail() / "buh/late.txt", "late");
+        EXPECT_EQ(scanner_.Progress().Phase(), CyclePhase::Sending);
+        EXPECT_TRUE(HoldsDescriptorIn(Mail()));
+    }), "ok");
+    EXPECT_EQ(scanner_.Progress().Phase(), CyclePhase::Idle);
+    EXPECT_FALSE(HoldsDescriptorIn(Mail()));
     const auto message = holding.WaitForMessages(1).at(0);
     EXPECT_EQ(message.Header("To") + message.Attachments.at(1).Data, "buh@example.comxml");
     EXPECT_EQ(NamesIn(Mail() / "buh"), Names{"late.txt"});
