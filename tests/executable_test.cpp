@@ -180,5 +180,56 @@ TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) 
                   "STOPPING=1\nSTATUS=Остановка\n");
 }
 
+// A stop during a send asks systemd for time and lets the send finish and its files go. A share under the
+// mail folder that does not answer (sshfs over an sftp-server the test stops) is named, after [SMTP]
+// Timeout, by one error entry and the status line, the watchdog is still fed, and a stop ends the service
+// at once: only the thread that waits on the share is left, until the share answers. The share part is
+// skipped where it cannot be mounted.
+TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
+    testing::SmtpServer holding(testing::SmtpServer::Fault::HoldAtData);
+    testing::WriteFile(dir / "options.ini", std::regex_replace(options, std::regex("\\[SMTP\\][^]*\\[alias\\]"), holding.SmtpSection(5) + "[alias]"));
+    testing::WriteFile(dir / "mail/buh/a.txt", "a");
+    {
+        ServerProcess server(exe, {{}, {"TimerInterval=50"}, false});
+        ASSERT_TRUE(holding.WaitUntilHeld());
+        server.Signal(SIGTERM);
+        holding.Release();
+        EXPECT_EQ(server.Wait(), 0);
+        EXPECT_NE(server.Notifications().find("STATUS=Остановка\nEXTEND_TIMEOUT_USEC=35000000\n"), std::string::npos) << server.Notifications();
+        EXPECT_EQ(holding.WaitForMessages(1).size(), 1u);
+        EXPECT_FALSE(fs::exists(dir / "mail/buh/a.txt"));
+    }
+    const fs::path share = dir / "share", mount = dir / "mount";
+    fs::create_directories(share / "mail");
+    fs::create_directory(mount);
+    testing::WriteFile(dir / "sftp", "#!/bin/sh\necho $$ >" + (dir / "sftp.pid").string() + "\nexec /usr/lib/openssh/sftp-server\n");
+    fs::permissions(dir / "sftp", fs::perms::owner_all);
+    if (std::system(("sshfs -o ssh_command=" + (dir / "sftp").string() + " x:" + share.string() + " " + mount.string() + " 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "no FUSE mount here (sshfs, /dev/fuse and root are needed)";
+    }
+    const pid_t sftp = std::stoi(testing::ReadFile(dir / "sftp.pid"));
+    struct Unmount {
+        pid_t sftp;
+        std::string mount;
+        ~Unmount() { ::kill(sftp, SIGCONT), std::system(("fusermount3 -u -z " + mount).c_str()); }
+    } unmount{sftp, mount.string()};
+    const std::string silent = "<3>Каталог почты " + (mount / "mail").string() + " не отвечает с ";
+    testing::WriteFile(dir / "options.ini", std::regex_replace(options, std::regex("MailFolder=[^\n]*"), "MailFolder=" + (mount / "mail").string()));
+    ServerProcess server(exe, {{}, {"TimerInterval=50", "WATCHDOG_USEC=2000000"}, false});
+    testing::WriteFile(share / "mail/buh/b.txt", "b");
+    ASSERT_EQ(smtp.WaitForMessages(1).size(), 1u) << "the share answers";
+    ::kill(sftp, SIGSTOP);
+    ASSERT_TRUE(server.WaitForError(silent));
+    const auto stopped = std::chrono::steady_clock::now();
+    server.Signal(SIGTERM);
+    EXPECT_TRUE(server.MainThreadEnded());
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
+    ::kill(sftp, SIGCONT);
+    EXPECT_EQ(server.Wait(), 0);
+    const std::string notices = server.Notifications();
+    EXPECT_TRUE(std::regex_search(notices, std::regex("(WATCHDOG=1\n){3}STATUS=[^\n]*; " + silent.substr(3) + "[^\n]*\nSTATUS=Остановка\n")))
+        << "the watchdog fed while the share hangs, then the folder named: " << notices;
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -58,6 +58,7 @@ public:
     const RetryBook& Retries() const { return retries_; }
     // What the running cycle waits on, for a reader on another thread.
     const CycleProgress& Progress() const { return progress_; }
+    CycleProgress& Progress() { return progress_; }
 
     // The first candidate holding a file, in name order after the folder served or tried last and
     // then from the start, leaving out folders that wait for a retry, or "" when none does. Sets

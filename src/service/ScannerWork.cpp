@@ -36,9 +36,15 @@ long ScannerWork::AnswerTimeout() {
     return WholeNumber(scanner_.Ini().ReadINI("Timeout", "SMTP"), 1, 86400).value_or(kDefault);
 }
 
+// The look at the mail folder may wait on it like the cycle itself.
 std::string ScannerWork::ProcessMail() {
+    CycleProgress& progress = scanner_.Progress();
+    progress.Enter(CyclePhase::MailFolder, FolderSetting(scanner_.Ini(), "MailFolder"), clock_.Now());
     status_.MissingMailFolder = MissingMailFolder(scanner_.Ini());
-    if (!status_.MissingMailFolder.empty()) return "";
+    if (!status_.MissingMailFolder.empty()) {
+        progress.Enter(CyclePhase::Idle, "", clock_.Now());
+        return "";
+    }
     std::string result = scanner_.ProcessMail();
     status_.LockedFolder = scanner_.HeldByLock();
     status_.Retries.clear();

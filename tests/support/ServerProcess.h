@@ -77,6 +77,14 @@ public:
         ::waitpid(std::exchange(pid_, -1), &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
+    // True once the main thread has ended; a thread held in the kernel (by a FUSE request its daemon does not
+    // answer, which even SIGKILL must wait out) still keeps the exit status back.
+    bool MainThreadEnded() const {
+        return Until([this] {
+            const std::string stat = ReadFile("/proc/" + std::to_string(pid_) + "/stat");
+            return stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z";
+        }, kSafetyLimit);
+    }
     std::string Output() const { return ReadFile(base_ + ".out"); }   // so far
     std::string Errors() const { return ReadFile(base_ + ".err"); }
     // What the process has told systemd so far, one message a line. Every wait reads the socket as systemd
