@@ -199,6 +199,7 @@ TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
         EXPECT_EQ(holding.WaitForMessages(1).size(), 1u);
         EXPECT_FALSE(fs::exists(dir / "mail/buh/a.txt"));
     }
+    if (std::getenv("QUORVEL_STRACE_DIR")) GTEST_SKIP() << "strace would wait for the thread held by the share";
     const fs::path share = dir / "share", mount = dir / "mount";
     fs::create_directories(share / "mail");
     fs::create_directory(mount);

@@ -200,16 +200,8 @@ void frmService::Service_Reload() {
 // A reload never stops the service: options.ini with errors is reported loudly (the journal, the
 // status line until a check finds it mended) and the scan interval stays as it was.
 void frmService::CheckOnReload() {
-    std::string problem;
-    try {
-        problem = parts_.work.CheckSettings();
-        if (problem.empty()) problem = LoadCheckTicks();
-        if (problem.empty()) answerTimeout_ = parts_.work.AnswerTimeout();
-    } catch (...) {
-        problem = TrappedErrorText();
-    }
+    const std::string problem = CheckAll();
     if (problem.empty()) {
-        settingsNote_.clear();
         LogInformation(kReloadedText);
     } else {
         settingsNote_ = kSettingsNote + OneLine(problem);
@@ -225,21 +217,29 @@ void frmService::Service_Control(int /*code*/) {}
 void frmService::Timer_Timer() {
     if (cycleRunning_) return;
     Timer->Enabled(false);
-    std::string problem;
-    try {
-        problem = parts_.work.CheckSettings();
-        if (problem.empty()) problem = LoadCheckTicks();
-        if (problem.empty()) {
-            answerTimeout_ = parts_.work.AnswerTimeout();
-            settingsNote_.clear();
-            ReportReady();
-            Timer1->Enabled(true);
-            return;
-        }
-    } catch (...) {
-        problem = TrappedErrorText();
+    const std::string problem = CheckAll();
+    if (!problem.empty()) {
+        StopForBadSettings(problem);
+        return;
     }
-    StopForBadSettings(problem);
+    ReportReady();
+    Timer1->Enabled(true);
+}
+
+// The settings check of a start, a continue or a reload: "" when every setting holds (the scan
+// interval and the answer timeout are then taken, and an earlier finding is forgotten), otherwise
+// what it found.
+std::string frmService::CheckAll() {
+    try {
+        std::string problem = parts_.work.CheckSettings();
+        if (problem.empty()) problem = LoadCheckTicks();
+        if (!problem.empty()) return problem;
+        answerTimeout_ = parts_.work.AnswerTimeout();
+        settingsNote_.clear();
+        return "";
+    } catch (...) {
+        return TrappedErrorText();
+    }
 }
 
 // A [Main] Timer that does not convert is a settings error like a missing key.

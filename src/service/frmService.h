@@ -80,6 +80,7 @@ private:
 
     void ReportReady();
     void ShowStatus(bool always);
+    std::string CheckAll();
     std::string LoadCheckTicks();
     void RunCycle();
     void CycleEnded(const std::string& result, bool failed);
