@@ -160,8 +160,9 @@ TEST_F(ExecutableTest, InstallAndUninstallInAThrowawayUnitFolder) {
 // settings check; a mail folder that is missing is reported once and its return once; dropped
 // batches are sent or moved to the lost folder, and a second service with the same options.ini
 // refuses to start while `/t` still runs; SIGUSR2 changes nothing, SIGUSR1 pauses, SIGHUP
-// continues with a new settings check. An interrupt asks on the terminal, and the loop goes on
-// while the question waits; No keeps the service, and Enter at the next question stops it.
+// continues with a new settings check, and while running reloads: options.ini with an error is
+// reported and the service goes on. An interrupt asks on the terminal, and the loop goes on while
+// the question waits; No keeps the service, and Enter at the next question stops it.
 TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) {
     fs::remove(mail);
     for (const fs::path file : {"buh/a.txt", "buh/b.txt", "nobody/c.txt"}) testing::WriteFile(dir / "new" / file, file.stem().string());
@@ -197,6 +198,10 @@ TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) 
     server.Type("n\n");
     server.Signal(SIGHUP);
     EXPECT_EQ(smtp.WaitForMessages(2).size(), 2u);
+    const std::string reloaded = "<3>Service reloaded: options.ini has errors, the service goes on as before\n<3>Не задан e-mail\n";
+    testing::WriteFile(dir / "options.ini", std::regex_replace(options, std::regex("\nMail=[^\n]*"), ""));
+    server.Signal(SIGHUP);
+    ASSERT_TRUE(server.WaitForError(reloaded));
     // The "n" may still be on its way, and an interrupt while the question is open is ignored:
     // interrupt until the question is asked a second time.
     for (int attempt = 0; server.Signal(SIGINT), !server.WaitForTerminal("[Y/n] ", 2, 400ms); ++attempt) ASSERT_LT(attempt, 50);
@@ -205,13 +210,66 @@ TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) 
     const std::string readable = "<3>" + (dir / "options.ini").string() + " (holds [SMTP] Password) can be read by any user "
                                  "(mode 0644); make it readable by its owner and group only (chmod o-r)\n";
     EXPECT_EQ(server.Errors(), kStarted + readable + "<3>Не найден каталог почты " + mail + "\n<6>Каталог почты снова доступен: " +
-                                   mail + "\n<3>" + failure + "\n<3>Service paused\n<6>Service continued\n" + readable);
+                                   mail + "\n<3>" + failure + "\n<3>Service paused\n<6>Service continued\n" + readable + reloaded);
     // The status line after each change, with the times taken out.
     const std::string sent = "STATUS=Работает; последняя отправка T: ok\n", failed = "; последняя отправка T: " + failure + "\n";
     EXPECT_EQ(std::regex_replace(server.Notifications(), std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)"), "T"),
               "READY=1\nSTATUS=Работает; отправок ещё не было\nSTATUS=Работает; отправок ещё не было; не найден каталог почты " +
                   mail + "\n" + sent + "STATUS=Работает" + failed + "STATUS=Приостановлена" + failed + "STATUS=Работает" + failed +
-                  "STATUS=Работает" + failed + sent + "STOPPING=1\nSTATUS=Остановка\n");
+                  "STATUS=Работает" + failed + sent + "STATUS=Работает; последняя отправка T: ok; ошибки в options.ini: Не задан e-mail\n" +
+                  "STOPPING=1\nSTATUS=Остановка\n");
+}
+
+// A stop during a send asks systemd for time and lets the send finish and its files go. A share under the
+// mail folder that does not answer (sshfs over an sftp-server the test stops) is named, after [SMTP]
+// Timeout, by one error entry and the status line, the watchdog is still fed, and a stop ends the service
+// at once: only the thread that waits on the share is left, until the share answers. The share part is
+// skipped where it cannot be mounted.
+TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
+    testing::SmtpServer holding(testing::SmtpServer::Fault::HoldAtData);
+    testing::WriteFile(dir / "options.ini", std::regex_replace(options, std::regex("\\[SMTP\\][^]*\\[alias\\]"), holding.SmtpSection(5) + "[alias]"));
+    testing::WriteFile(dir / "mail/buh/a.txt", "a");
+    {
+        ServerProcess server(exe, {{}, {"TimerInterval=50"}, false});
+        ASSERT_TRUE(holding.WaitUntilHeld());
+        server.Signal(SIGTERM);
+        holding.Release();
+        EXPECT_EQ(server.Wait(), 0);
+        EXPECT_NE(server.Notifications().find("STATUS=Остановка\nEXTEND_TIMEOUT_USEC=35000000\n"), std::string::npos) << server.Notifications();
+        EXPECT_EQ(holding.WaitForMessages(1).size(), 1u);
+        EXPECT_FALSE(fs::exists(dir / "mail/buh/a.txt"));
+    }
+    if (std::getenv("QUORVEL_STRACE_DIR")) GTEST_SKIP() << "strace would wait for the thread held by the share";
+    const fs::path share = dir / "share", mount = dir / "mount";
+    fs::create_directories(share / "mail");
+    fs::create_directory(mount);
+    testing::WriteFile(dir / "sftp", "#!/bin/sh\necho $$ >" + (dir / "sftp.pid").string() + "\nexec /usr/lib/openssh/sftp-server\n");
+    fs::permissions(dir / "sftp", fs::perms::owner_all);
+    if (std::system(("sshfs -o ssh_command=" + (dir / "sftp").string() + " x:" + share.string() + " " + mount.string() + " 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "no FUSE mount here (sshfs, /dev/fuse and root are needed)";
+    }
+    const pid_t sftp = std::stoi(testing::ReadFile(dir / "sftp.pid"));
+    struct Unmount {
+        pid_t sftp;
+        std::string mount;
+        ~Unmount() { ::kill(sftp, SIGCONT), std::system(("fusermount3 -u -z " + mount).c_str()); }
+    } unmount{sftp, mount.string()};
+    const std::string silent = "<3>Каталог почты " + (mount / "mail").string() + " не отвечает с ";
+    testing::WriteFile(dir / "options.ini", std::regex_replace(options, std::regex("MailFolder=[^\n]*"), "MailFolder=" + (mount / "mail").string()));
+    ServerProcess server(exe, {{}, {"TimerInterval=50", "WATCHDOG_USEC=2000000"}, false});
+    testing::WriteFile(share / "mail/buh/b.txt", "b");
+    ASSERT_EQ(smtp.WaitForMessages(1).size(), 1u) << "the share answers";
+    ::kill(sftp, SIGSTOP);
+    ASSERT_TRUE(server.WaitForError(silent));
+    const auto stopped = std::chrono::steady_clock::now();
+    server.Signal(SIGTERM);
+    EXPECT_TRUE(server.MainThreadEnded());
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
+    ::kill(sftp, SIGCONT);
+    EXPECT_EQ(server.Wait(), 0);
+    const std::string notices = server.Notifications();
+    EXPECT_TRUE(std::regex_search(notices, std::regex("(WATCHDOG=1\n){3}STATUS=[^\n]*; " + silent.substr(3) + "[^\n]*\nSTATUS=Остановка\n")))
+        << "the watchdog fed while the share hangs, then the folder named: " << notices;
 }
 
 }  // namespace

@@ -57,6 +57,15 @@ private:
     bool made_;
 };
 
+// True while this process holds a descriptor of `folder` or of anything in it.
+bool HoldsDescriptorIn(const fs::path& folder) {
+    std::error_code ignored;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+        if (fs::read_symlink(fd, ignored).string().starts_with(folder.string())) return true;
+    }
+    return false;
+}
+
 const std::string kFailed = "Не удалось отправить файлы на адрес: ";
 const std::string kDenied = "(Error  67: Login denied (535 5.7.8)";
 const std::string kStay = ", the files stay in the mail folder)";
@@ -111,7 +120,8 @@ protected:
 };
 
 // Only the batch is deleted: a file dropped while the server holds its reply stays for the next
-// cycle. An empty file is sent and deleted like any other, in a batch and alone.
+// cycle. An empty file is sent and deleted like any other, in a batch and alone. The cycle shows
+// that it is sending; after it, no descriptor of the mail folder is left open.
 TEST_F(ScanCycleTest, ASentBatchIsDeletedAndItsFolderKept) {
     WriteFile(Mail() / "buh/empty.txt", "");
     WriteFile(Mail() / "buh/report.pdf", "pdf");
@@ -120,11 +130,15 @@ TEST_F(ScanCycleTest, ASentBatchIsDeletedAndItsFolderKept) {
     SmtpServer holding(SmtpServer::Fault::HoldAtData);
     EXPECT_EQ(CycleHeldBy(holding, [&] {
         WriteFile(Mail() / "buh/late.txt", "");
+        EXPECT_EQ(scanner_.Progress().Phase(), CyclePhase::Sending);
+        EXPECT_TRUE(HoldsDescriptorIn(Mail()));
         WriteSettings();
         Scanner second{app_.Path(), log_, lockTest_, clock_};  // as a second process on the same folders
         second.Ini().FileName(app_ / "options.ini");
         EXPECT_EQ(second.ProcessMail(), "") << "a folder that another one sends is skipped";
     }), "ok");
+    EXPECT_EQ(scanner_.Progress().Phase(), CyclePhase::Idle);
+    EXPECT_FALSE(HoldsDescriptorIn(Mail()));
     const auto message = holding.WaitForMessages(1).at(0);
     std::string attachments;
     for (const auto& a : message.Attachments) attachments += " " + a.FileName + "=" + a.Data;

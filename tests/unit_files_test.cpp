@@ -32,6 +32,7 @@ TEST(UnitFilesTest, EscapedParametersAndAHardenedUnitThatWaitsForTheNetwork) {
     EXPECT_NE(unit.find("[Unit]\nDescription=Служба\nDocumentation=man:quorvel-server(8)\nWants=network-online.target\n"
                         "After=network-online.target\n"), std::string::npos);
     EXPECT_NE(unit.find("\nUMask=0027\n"), std::string::npos);
+    EXPECT_NE(unit.find("\nWatchdogSec=30\n"), std::string::npos);
     for (const char* hiding : {"ProtectHome", "PrivateTmp", "InaccessiblePaths", "ReadOnlyPaths", "TemporaryFileSystem",
                                "ProtectSystem=strict", "PrivateNetwork"}) {
         EXPECT_EQ(unit.find(hiding), std::string::npos) << hiding;

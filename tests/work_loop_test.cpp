@@ -5,6 +5,9 @@
 #include <sstream>
 
 #include "base/Error.h"
+#include "log/MailLog.h"
+#include "base/Utf8Text.h"
+#include "service/StatusLine.h"
 #include "service/TimerSchedule.h"
 #include "service/frmService.h"
 
@@ -22,7 +25,8 @@ using Cycle = std::tuple<long, std::string, MailStatus, Fault>;
 
 // The work loop on a clock that moves only when the test says so, around a scripted mail side; the
 // service manager and the event log ("type/id text") are recorded, the close prompt's answer kept. The timers
-// keep the production schedule; RunFor fires those that fall due, earliest first.
+// keep the production schedule; RunFor fires those that fall due, earliest first, and runs what was posted
+// after each. A cycle runs aside at once, or, with `hold`, when the test calls `held`.
 class WorkLoopTest : public ::testing::Test, EventLoop, ServiceControl, ClosePrompt, MailWork {
 protected:
     struct ManualTimer final : LoopTimer {
@@ -40,6 +44,11 @@ protected:
     void RunFor(long milliseconds) {
         const long until = now + milliseconds;
         for (ManualTimer* next = nullptr; !quit; next = nullptr) {
+            while (!posted.empty() && !quit) {
+                auto handler = std::move(posted.front());
+                posted.pop_front();
+                handler();
+            }
             for (ManualTimer* t : timers_) {
                 if (t->schedule.Armed() && t->schedule.Due() <= until && (!next || t->schedule.Due() < next->schedule.Due())) next = t;
             }
@@ -55,12 +64,16 @@ protected:
     void StartAndCheck() { form.Form_Load(""); RunFor(300); }
     std::unique_ptr<LoopTimer> CreateTimer(std::function<void()> handler) override { return std::make_unique<ManualTimer>(*this, std::move(handler)); }
     void Quit(int status) override { quit = quit.value_or(status); }
+    void Post(std::function<void()> handler) override { posted.push_back(std::move(handler)); }
+    void RunAside(std::function<void()> job) override { hold ? void(held = std::move(job)) : job(); }
 
     std::string ServiceName() const override { return "QuorvelServer"; }
     std::string DisplayName() const override { return ""; }
     void Install() override {}   void Uninstall() override {}
     void StartService() override { notices.push_back("READY=1"); }
     void StopService() override { notices.push_back("STOPPING=1"); }
+    void KeepAlive() override { ++keepAlives; }
+    void ExtendStop(long seconds) override { notices.push_back("EXTEND " + std::to_string(seconds)); }
     void SetStatus(std::string_view text) override { notices.push_back("STATUS=" + std::string(text)); }
     void LogEvent(EventType type, int id, std::string_view text) override {
         events.push_back(std::to_string(static_cast<int>(type)) + "/" + std::to_string(id) + " " + std::string(text));
@@ -69,8 +82,10 @@ protected:
     std::string GetSetting(const std::string&, const std::string&, const std::string& value) const override { return value; }
     void Ask(const std::string&, const std::string&, std::function<void(bool)> answered) override { answer = std::move(answered); }
 
-    std::string CheckSettings() override { return ++checks, ""; }
+    std::string CheckSettings() override { return ++checks, problem; }
     std::string ScanInterval() override { return interval; }
+    long AnswerTimeout() override { return 3; }
+    const CycleProgress& Progress() const override { return progress; }
     std::string ProcessMail() override {
         starts.push_back(now);
         if (cycles.empty()) return "";
@@ -90,6 +105,12 @@ protected:
     int TestSettings(std::ostream&) override { return 0; }
     long now = 0;
     std::optional<int> quit;
+    std::deque<std::function<void()>> posted;
+    bool hold = false;
+    std::function<void()> held;
+    CycleProgress progress;
+    std::string problem;
+    int keepAlives = 0;
     std::vector<ManualTimer*> timers_;
     std::vector<std::string> events, notices, logLines;
     std::string interval = "5";
@@ -171,6 +192,86 @@ TEST_F(WorkLoopTest, ResultsGoToTheLogsAndChangesToTheStatusLine) {
                            "STATUS=Приостановлена" + last, "STATUS=Работает" + last, "STOPPING=1"}));
     EXPECT_TRUE(form.State().StopFlag);
     EXPECT_EQ(quit, 78);
+}
+
+// The cycle runs aside while the loop goes on: the watchdog is fed, a folder that leaves a call unanswered
+// for the timeout (3 s here) is one error entry and a note on the status line, and its next step one
+// information entry. A reload during the cycle checks once the cycle is over; errors in options.ini are
+// reported and the service goes on. A stop waits for the cycle until its folder does not answer.
+TEST_F(WorkLoopTest, AFolderThatDoesNotAnswerIsReportedAndHoldsNoStop) {
+    const auto since = std::chrono::system_clock::time_point(std::chrono::hours(493000));
+    const std::string silent = "Каталог почты /m не отвечает с " + LocalTimestamp(since);
+    const MailStatus sent{"07.12.2026 10:00:00", "ok", "", {}, ""};
+    cycles = {{0, "ok", sent, kNone}};
+    hold = true;
+    StartAndCheck();
+    RunFor(5000);
+    ASSERT_TRUE(held);
+    progress.Enter(CyclePhase::MailFolder, "/m", since);
+    problem = "Не задан e-mail\r\nНе задан порт SMTP-сервера\r\n";
+    form.Service_Reload();
+    RunFor(4000);
+    progress.Enter(CyclePhase::LostFolder, "/l", since);
+    RunFor(1000);
+    std::exchange(held, nullptr)();
+    RunFor(5000);
+    ASSERT_TRUE(held) << "the next cycle";
+    progress.Enter(CyclePhase::MailFolder, "/m", since);
+    form.Service_Stop();
+    RunFor(3000);
+    EXPECT_FALSE(quit) << "the folder may still answer";
+    RunFor(1000);
+    EXPECT_EQ(quit, 0);
+    EXPECT_EQ(starts, std::vector<long>{10300}) << "the held cycle ran when released";
+    EXPECT_EQ(keepAlives, 19);
+    const std::string last = "; последняя отправка 07.12.2026 10:00:00: ok";
+    const std::string note = "; ошибки в options.ini: Не задан e-mail; Не задан порт SMTP-сервера";
+    EXPECT_EQ(events, (std::vector<std::string>{kStarted, ErrorEntry(silent), "4/110 Каталог снова отвечает: /m",
+                                                ErrorEntry("Service reloaded: options.ini has errors, the service goes on as before\r\n" + problem),
+                                                ErrorEntry(silent)}));
+    EXPECT_EQ(notices, (std::vector<std::string>{"READY=1", kIdle, kIdle + "; " + silent, kIdle, "STATUS=Работает" + last,
+                                                 "STATUS=Работает" + last + note, "STATUS=Остановка"}));
+}
+
+// A stop during a send asks for more time while the upload moves (the send's own limit, 3 s, and 30 s to
+// dispose of the files), never reports a send as a folder that does not answer, and exits once the cycle
+// has logged its result.
+TEST_F(WorkLoopTest, AStopDuringASendWaitsForItWhileItMoves) {
+    cycles = {{0, "ok", {}, kNone}};
+    hold = true;
+    StartAndCheck();
+    RunFor(5000);
+    progress.Enter(CyclePhase::Sending, "", {});
+    RunFor(1000);
+    form.Service_Stop();
+    progress.Uploaded(4096);
+    RunFor(1000);
+    RunFor(10000);
+    EXPECT_FALSE(quit);
+    std::exchange(held, nullptr)();
+    RunFor(0);
+    EXPECT_EQ(logLines, std::vector<std::string>{"Результат отправки: ok"});
+    EXPECT_EQ(notices, (std::vector<std::string>{"READY=1", kIdle, "STATUS=Остановка", "EXTEND 33", "EXTEND 33"}));
+    EXPECT_EQ(events, std::vector<std::string>{kStarted});
+    EXPECT_EQ(quit, 0);
+}
+
+// The status line stays below systemd's limit, whole pieces while they fit, the rest counted; a result
+// too long on its own is cut between characters.
+TEST(StatusLineTest, CutBelowTheLimitWithACountOfWhatWasLeftOut) {
+    MailStatus status{"07.12.2026 10:00:00", "ok", "", {}, ""};
+    for (int i = 0; i < 300; ++i) status.Retries.push_back({"папка" + std::to_string(i), "07.12.2026 11:00:00"});
+    for (const std::string& result : {std::string("ok"), "ж" + std::string(5000, 'x') + "ж"}) {
+        status.LastResult = result;
+        const std::string line = StatusLine(false, status);
+        std::size_t listed = 0;
+        for (std::size_t at = line.find("папка"); at != std::string::npos; at = line.find("папка", at + 1)) ++listed;
+        EXPECT_LE(line.size(), 3550u);
+        EXPECT_TRUE(line.ends_with(" до 07.12.2026 11:00:00; … и ещё " + std::to_string(300 - listed)) ||
+                    (listed == 0 && line.ends_with("x…; … и ещё 300")))
+            << line.substr(line.size() - 100);
+        EXPECT_EQ(CleanHeaderText(line), line) << "valid UTF-8";
+    }
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ FileDescriptor OpenRecipientFolder(int lostFd, const std::string& lostFolder, co
 std::string Scanner::LongestFileName() const { return quorvel::LongestFileName(Files()); }
 
 SendOutcome Scanner::SendMail(const std::string& address, const std::string& subject) {
-    return quorvel::SendMail(address, subject, *batch_, Ini(), Log(), tokens_);
+    return quorvel::SendMail(address, subject, *batch_, Ini(), Log(), tokens_, &progress_);
 }
 
 std::string Scanner::LostFolder() { return ResolveFolder(Ini().ReadINI("LostFolder", "Main"), AppFolder()); }
@@ -70,12 +70,18 @@ void Scanner::PinFolders() {
 }
 
 // An error's text may hold a name from the mail folder; it must not forge a line of the journal.
-// The batch's claim and leases end with the cycle.
+// However the cycle ends, the batch's claim and leases end, its descriptors are closed and its
+// phase is over.
 std::string Scanner::ProcessMail() {
-    struct Release {
-        std::optional<Batch>& batch;
-        ~Release() { if (batch) batch->Release(); }
-    } release{batch_};
+    struct EndOfCycle {
+        Scanner& scanner;
+        ~EndOfCycle() {
+            if (scanner.batch_) scanner.batch_->Release();
+            scanner.batch_.reset();
+            scanner.mail_.reset();
+            scanner.Enter(CyclePhase::Idle, "");
+        }
+    } end{*this};
     try {
         Ini().Load();
         return RunCycle();
@@ -89,6 +95,7 @@ std::string Scanner::RunCycle() {
     std::string mailFolder = ResolveFolder(Ini().ReadINI("MailFolder", "Main"), AppFolder());
     missingMailFolder_.clear();
     if (mailFolder.empty()) return "";
+    Enter(CyclePhase::MailFolder, mailFolder);
     SetMailPath(mailFolder);
     if (!IsFolder(MailPath())) {
         missingMailFolder_ = mailFolder;
@@ -104,7 +111,9 @@ std::string Scanner::RunCycle() {
 
     std::string address = GetAddress(folder, Ini());
     std::string subject = LongestFileName();
+    Enter(CyclePhase::Sending, "");
     SendOutcome sent = SendMail(address, subject);
+    Enter(CyclePhase::MailFolder, MailPath());
     switch (sent.Result) {
         case SendOutcome::Kind::Sent:
             retries_.Forget(folder);
@@ -202,6 +211,7 @@ std::string Scanner::MoveBatchToLost() {
     if (FoldersOverlap(MailPath(), lostFolder)) {
         return "; " + FolderOverlapText(MailPath(), lostFolder) + ", the files stay in the mail folder";
     }
+    Enter(CyclePhase::LostFolder, lostFolder);
     bool noRoom = false;
     std::string problems;
     try {

@@ -9,6 +9,7 @@
 #include "base/Clock.h"
 #include "log/MailLog.h"
 #include "mail/Batch.h"
+#include "mail/CycleProgress.h"
 #include "mail/FolderListing.h"
 #include "mail/LockTest.h"
 #include "mail/OAuthTokens.h"
@@ -70,6 +71,9 @@ public:
     // Pins the folders that [Main] MailFolder and LostFolder resolve to now (see PinnedFolder);
     // after every settings check.
     void PinFolders();
+    // What the running cycle waits on, for a reader on another thread.
+    const CycleProgress& Progress() const { return progress_; }
+    CycleProgress& Progress() { return progress_; }
 
     // The first candidate holding a file, in name order after the folder served or tried last and
     // then from the start, leaving out folders that wait for a retry, or "" when none does. Sets
@@ -97,6 +101,8 @@ public:
     // result says so once). Returns "" when nothing was sent, "ok" after a send whose files are
     // all deleted, otherwise a text that names the failure and every file that was not deleted or
     // moved, with the reason. Throws Error when the mail folder cannot be listed.
+    // No descriptor of the mail folder is kept after the cycle, so that a share under it can be
+    // unmounted between cycles.
     std::string ProcessMail();
 
     // The file of the batch at `index` is held by someone now, by the lock test asked again.
@@ -115,6 +121,7 @@ private:
     std::string RunCycle();
     std::string CheckPinnedFolders();
     RetrySettings CurrentRetrySettings();
+    void Enter(CyclePhase phase, std::string folder) { progress_.Enter(phase, std::move(folder), clock_.Now()); }
     std::string Deferred(const SendOutcome& sent);
     std::string DeleteSentBatch();
     std::string MoveBatchToLost();
@@ -142,6 +149,7 @@ private:
     PinnedFolder lostPin_;
     std::string missingMailFolder_;
     std::string replacedFolder_;
+    CycleProgress progress_;
 };
 
 }  // namespace quorvel

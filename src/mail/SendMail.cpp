@@ -29,14 +29,15 @@ std::vector<MailAttachment> Attachments(Batch& batch) {
     return attachments;
 }
 
-void Send(const std::string& address, const std::string& subject, Batch& batch, clsINI& Ini, OAuthTokens& tokens) {
+void Send(const std::string& address, const std::string& subject, Batch& batch, clsINI& Ini, OAuthTokens& tokens,
+          CycleProgress* progress) {
     MailMessage message;
     message.To = ParseAddressList(address);
     message.From = ParseMailbox(Ini.ReadINI("Mail", "Main"));
     message.Subject = subject;
     message.Attachments = Attachments(batch);
     message.Body = MessageBody(batch.Names(), Ini.ReadINI("Signature", "Main"));
-    WithLogin(ReadSmtpSettings(Ini), tokens, [&](const SmtpSettings& smtp) { SendOverSmtp(message, smtp); });
+    WithLogin(ReadSmtpSettings(Ini), tokens, [&](const SmtpSettings& smtp) { SendOverSmtp(message, smtp, progress); });
 }
 
 }  // namespace
@@ -59,12 +60,12 @@ std::string SendErrorText(int number, const std::string& description) {
 }
 
 SendOutcome SendMail(const std::string& address, const std::string& subject, Batch& batch, clsINI& Ini,
-                     const MailLog& log, OAuthTokens& tokens) {
+                     const MailLog& log, OAuthTokens& tokens, CycleProgress* progress) {
     using Kind = SendOutcome::Kind;
     try {
         // A folder name may hold a line break; it must not forge a second log entry.
         log.WriteLog("Отправка почты на: " + CleanHeaderText(batch.Folder()));
-        Send(address, subject, batch, Ini, tokens);
+        Send(address, subject, batch, Ini, tokens, progress);
         return {Kind::Sent, "ok"};
     } catch (const LocalChange& e) {
         return {Kind::LocalChange, SendErrorText(e.Number(), e.what())};

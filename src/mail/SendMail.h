@@ -5,6 +5,7 @@
 
 #include "log/MailLog.h"
 #include "mail/Batch.h"
+#include "mail/CycleProgress.h"
 #include "mail/OAuthTokens.h"
 #include "settings/clsINI.h"
 
@@ -26,9 +27,10 @@ struct SendOutcome {
 
 // Sends the files of `batch` as one message (see below), each streamed from the batch's folder
 // descriptor and checked to be the file that was listed; records each file's identity at the end
-// of its streaming in the batch. With Auth=oauth2 the login takes its token from `tokens`. Never throws.
+// of its streaming in the batch; the bytes uploaded go to `progress` as they move. With Auth=oauth2
+// the login takes its token from `tokens`. Never throws.
 SendOutcome SendMail(const std::string& address, const std::string& subject, Batch& batch, clsINI& Ini,
-                     const MailLog& log, OAuthTokens& tokens);
+                     const MailLog& log, OAuthTokens& tokens, CycleProgress* progress = nullptr);
 
 // Sends every file of MailPath/folder/ named in Files as one message to `address` (one address or
 // a list, see ParseAddressList) with `subject`, from [Main] Mail with a blind copy to it, the

@@ -125,6 +125,7 @@ int SmtpDiagnostics::Watch(void* arg, curl_off_t, curl_off_t, curl_off_t uploadT
     if (uploaded != self->uploaded_) {
         self->uploaded_ = uploaded;
         self->moved_ = now;
+        if (self->progress_ != nullptr) self->progress_->Uploaded(uploaded);
     }
     const auto still = now - self->moved_;
     if (self->goodbye_) return still >= kGoodbyeWait ? 1 : 0;

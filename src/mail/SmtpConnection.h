@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "mail/CycleProgress.h"
 #include "mail/SmtpSettings.h"
 
 namespace quorvel {
@@ -39,6 +40,9 @@ public:
     // a text of libcurl's words followed by the server's own where it refused something.
     [[noreturn]] void Fail(CURL* curl, CURLcode code) const;
 
+    // Where the bytes uploaded go as they move; none by default.
+    void ReportTo(CycleProgress* progress) { progress_ = progress; }
+
 private:
     friend void ApplyTransport(CURL*, const SmtpSettings&, SmtpDiagnostics&);
     friend void PerformSmtp(CURL*, SmtpDiagnostics&);
@@ -68,6 +72,7 @@ private:
     bool authenticating_ = false;  // between AUTH and its last reply
     bool dataSent_ = false;        // the server asked for the message's data
     std::string noLogin_;          // why the connection was ended before any command, empty while it was not
+    CycleProgress* progress_ = nullptr;
 };
 
 // Sets everything about reaching and entering the server on `curl`: the URL, the protection

@@ -144,7 +144,7 @@ AttachmentSource* AddAttachment(curl_mime* mime, const MailAttachment& attachmen
 
 }  // namespace
 
-void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp) {
+void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp, CycleProgress* progress) {
     Curl curl = NewCurl();
     Mime mime(curl_mime_init(curl.get()));
     if (!mime) CheckCurl(CURLE_OUT_OF_MEMORY);
@@ -156,6 +156,7 @@ void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp) {
     const std::string mailFrom = "<" + message.From.Address + ">";
     SmtpDiagnostics diagnostics;
     ApplyTransport(curl.get(), smtp, diagnostics);
+    diagnostics.ReportTo(progress);
     SetCurl(curl.get(), CURLOPT_UPLOAD_BUFFERSIZE, kUploadBuffer);
     SetCurl(curl.get(), CURLOPT_MAIL_FROM, mailFrom.c_str());
     SetCurl(curl.get(), CURLOPT_MAIL_RCPT, recipients.get());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mail/CycleProgress.h"
 #include "mail/MailMessage.h"
 #include "mail/SmtpSettings.h"
 
@@ -16,8 +17,10 @@ namespace quorvel {
 // the upload that moves no data, so a server that stops answering cannot hold the caller; the
 // reply to the end of the message is waited for up to FinalReplyWait.
 //
+// The bytes uploaded go to `progress` as they move.
+//
 // Returns once the server accepted the message. Throws SmtpFailure (see SmtpDiagnostics::Fail),
 // or Error for an attachment that cannot be read; no description holds the password.
-void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp);
+void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp, CycleProgress* progress = nullptr);
 
 }  // namespace quorvel

@@ -22,7 +22,9 @@ public:
     virtual bool Enabled() const = 0;
 };
 
-// The single-threaded event loop that carries the timers, and the end of the process.
+// The single-threaded event loop that carries the timers, and the end of the process. Work that
+// may wait on the file system runs aside, on one thread of its own, so that the loop keeps
+// answering while it waits; it hands its outcome back with Post.
 class EventLoop {
 public:
     virtual ~EventLoop() = default;
@@ -32,6 +34,14 @@ public:
 
     // Ends the loop once the running handler returns; the process then exits with `status`.
     virtual void Quit(int status) = 0;
+
+    // Runs `handler` on the loop's thread after the running handler; callable from any thread.
+    // After Quit it may never run.
+    virtual void Post(std::function<void()> handler) = 0;
+
+    // Runs `job` on the thread aside. One job at a time: the caller starts the next one only after
+    // the last has posted its end.
+    virtual void RunAside(std::function<void()> job) = 0;
 };
 
 }  // namespace quorvel

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "mail/CycleProgress.h"
+
 namespace quorvel {
 
 // A recipient folder whose failed batch waits for another attempt, and until when.
@@ -26,8 +28,10 @@ struct MailStatus {
 };
 
 // What the work loop asks of the mail side: the settings check, the scan interval as written in
-// options.ini, one scan cycle, its status, the mail log, and the settings test of `/t`. The
-// production implementation is the Scanner; tests put a scripted one in its place.
+// options.ini, how long a folder may take to answer, one scan cycle, its progress and status, the
+// mail log, and the settings test of `/t`. The production implementation is the Scanner; tests
+// put a scripted one in its place. ProcessMail runs on a thread of its own; Progress is read while
+// it runs; everything else is called only while no cycle runs.
 class MailWork {
 public:
     virtual ~MailWork() = default;
@@ -36,8 +40,13 @@ public:
     virtual std::string CheckSettings() = 0;
     // [Main] Timer as read from options.ini, not yet converted.
     virtual std::string ScanInterval() = 0;
+    // Seconds a folder may leave a call unanswered before it counts as not answering: [SMTP]
+    // Timeout, or a default when it is missing or unusable.
+    virtual long AnswerTimeout() = 0;
     // One scan cycle: "" when there was nothing to do, "ok" after a send, otherwise a failure text.
     virtual std::string ProcessMail() = 0;
+    // What the running cycle waits on; safe to read from another thread.
+    virtual const CycleProgress& Progress() const = 0;
     // The state after the last cycle.
     virtual MailStatus Status() const = 0;
     virtual void WriteLog(std::string_view text) = 0;

@@ -1,5 +1,6 @@
 #include "service/ScannerWork.h"
 
+#include "base/WholeNumber.h"
 #include "service/SettingsTest.h"
 #include "settings/CheckSettings.h"
 #include "settings/SecretRules.h"
@@ -37,6 +38,12 @@ std::string ScannerWork::CheckSettings() {
 
 std::string ScannerWork::ScanInterval() {
     return scanner_.Ini().ReadINI("Timer", std::string("Main"));
+}
+
+// The same bounds as for the SMTP transfer.
+long ScannerWork::AnswerTimeout() {
+    constexpr long kDefault = 60;
+    return WholeNumber(scanner_.Ini().ReadINI("Timeout", "SMTP"), 1, 86400).value_or(kDefault);
 }
 
 std::string ScannerWork::ProcessMail() {

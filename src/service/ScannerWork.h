@@ -26,7 +26,9 @@ public:
 
     std::string CheckSettings() override;
     std::string ScanInterval() override;
+    long AnswerTimeout() override;
     std::string ProcessMail() override;
+    const CycleProgress& Progress() const override { return scanner_.Progress(); }
     MailStatus Status() const override { return status_; }
     void WriteLog(std::string_view text) override;
     int TestSettings(std::ostream& out) override;

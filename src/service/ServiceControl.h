@@ -28,6 +28,10 @@ public:
     virtual void StartService() = 0;
     // Tells the service manager that the service stops on its own; the caller then ends the loop.
     virtual void StopService() = 0;
+    // Tells the service manager's watchdog that the service's loop still answers.
+    virtual void KeepAlive() = 0;
+    // Asks the service manager, while the service stops, for `seconds` more from now.
+    virtual void ExtendStop(long seconds) = 0;
     // The one line that `systemctl status` shows for the service; the caller keeps it to one line.
     virtual void SetStatus(std::string_view text) = 0;
 

@@ -20,4 +20,15 @@ inline std::string MailFolderBackText(const std::string& folder) {
     return "Каталог почты снова доступен: " + CleanHeaderText(folder);
 }
 
+// The mail or lost folder has left a call unanswered for [SMTP] Timeout seconds: "Каталог почты"
+// or "Каталог потерянных файлов", the folder, and since when (dd.mm.yyyy hh:mm:ss).
+inline std::string SilentFolderText(bool lost, const std::string& folder, const std::string& since) {
+    return std::string(lost ? "Каталог потерянных файлов " : "Каталог почты ") + CleanHeaderText(folder) +
+           " не отвечает с " + since;
+}
+
+inline std::string FolderAnswersText(const std::string& folder) {
+    return "Каталог снова отвечает: " + CleanHeaderText(folder);
+}
+
 }  // namespace quorvel

@@ -23,7 +23,7 @@ void SignalEvents::Dispatch(int signal) {
     switch (signal) {
         case SIGTERM: form_.Service_Stop(); break;
         case SIGUSR1: form_.Service_Pause(); break;
-        case SIGHUP: form_.Service_Continue(); break;
+        case SIGHUP: form_.Service_Reload(); break;
         case SIGINT:
             if (closeAsks_) {
                 form_.Form_QueryUnload();

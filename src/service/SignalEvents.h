@@ -8,8 +8,9 @@
 namespace quorvel {
 
 // Turns the signals systemd and the console send into the service's events: SIGTERM stops,
-// SIGUSR1 pauses, SIGHUP continues, SIGUSR2 is a control code of its own, and SIGINT asks to
-// close (with the prompt when a person sits at a terminal, otherwise a plain stop).
+// SIGUSR1 pauses, SIGHUP reloads (a continue while paused), SIGUSR2 is a control code of its own,
+// and SIGINT asks to close (with the prompt when a person sits at a terminal, otherwise a plain
+// stop).
 class SignalEvents {
 public:
     SignalEvents(asio::io_context& io, frmService& form, bool closeAsks);

@@ -118,6 +118,15 @@ void SystemdControl::StopService() {
     sd_notify(0, "STOPPING=1");
 }
 
+// Only when the unit sets a watchdog (systemd then gives the service WATCHDOG_USEC).
+void SystemdControl::KeepAlive() {
+    if (sd_watchdog_enabled(0, nullptr) > 0) sd_notify(0, "WATCHDOG=1");
+}
+
+void SystemdControl::ExtendStop(long seconds) {
+    sd_notify(0, ("EXTEND_TIMEOUT_USEC=" + std::to_string(seconds * 1000000L)).c_str());
+}
+
 void SystemdControl::SetStatus(std::string_view text) {
     sd_notify(0, ("STATUS=" + std::string(text)).c_str());
 }

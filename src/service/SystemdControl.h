@@ -23,6 +23,8 @@ public:
 
     void StartService() override;
     void StopService() override;
+    void KeepAlive() override;
+    void ExtendStop(long seconds) override;
     void SetStatus(std::string_view text) override;
 
     void LogEvent(EventType type, int id, std::string_view text) override;

@@ -85,7 +85,8 @@ std::string UnitFileText(std::string_view description, const std::filesystem::pa
            "ExecStart=" + CommandPath(executable) + "\n"
            "ExecReload=/bin/kill -HUP $MAINPID\n"
            "Restart=on-failure\n"
-           "RestartPreventExitStatus=78\n" +
+           "RestartPreventExitStatus=78\n"
+           "WatchdogSec=30\n" +
            kHardening +
            "\n"
            "[Install]\n"

@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "base/NumericText.h"
+#include "log/MailLog.h"
 #include "mail/DeferredResult.h"
 #include "service/ServiceTexts.h"
 #include "service/StatusLine.h"
@@ -12,6 +13,9 @@ namespace quorvel {
 namespace {
 
 constexpr int kTickMilliseconds = 1000;
+// While the service stops during a send, each move of the upload asks for the send's own stall
+// limit and this much more: time to move the files of a send that then fails.
+constexpr long kStopMarginSeconds = 30;
 constexpr const char* kDefaultStartupDelay = "300";
 constexpr const char* kInstalledStartupDelay = "1000";
 
@@ -20,17 +24,30 @@ constexpr const char* kResultPrefix = "Результат отправки: ";
 constexpr const char* kCloseTitle = "Stop Service";
 constexpr const char* kCloseText =
     "Are you sure you want to unload the service?...\r\nthe service will be stopped";
+constexpr const char* kReloadedText = "Service reloaded: options.ini is in order";
+constexpr const char* kReloadRefusedText =
+    "Service reloaded: options.ini has errors, the service goes on as before\r\n";
+constexpr const char* kSettingsNote = "ошибки в options.ini: ";
+
+// The messages of a settings check on one line: "first; second".
+std::string OneLine(std::string text) {
+    while (text.ends_with("\r\n")) text.resize(text.size() - 2);
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.replace(at, 2, "; ");
+    return text;
+}
 
 }  // namespace
 
 frmService::frmService(FormParts parts)
     : parts_(parts),
       Timer(parts.loop.CreateTimer([this] { Timer_Timer(); })),
-      Timer1(parts.loop.CreateTimer([this] { Timer1_Timer(); })) {
+      Timer1(parts.loop.CreateTimer([this] { Timer1_Timer(); })),
+      watch_(parts.loop.CreateTimer([this] { Watch_Timer(); })) {
     // The start-up timer is on from the start, but with interval 0 it waits for the load
     // handler to give it one.
     Timer->Enabled(true);
     Timer1->Interval(kTickMilliseconds);
+    watch_->Interval(kTickMilliseconds);
 }
 
 void frmService::Form_Load(const std::string& arguments) {
@@ -82,6 +99,7 @@ void frmService::PrepareRun() {
         std::string delay =
             parts_.control.GetSetting("Parameters", "TimerInterval", kDefaultStartupDelay);
         Timer->Interval(ToInteger16(delay));
+        watch_->Enabled(true);
         Service_Start();
         if (Timer->Interval() == 0) ReportReady();
     } catch (...) {
@@ -97,7 +115,10 @@ void frmService::ReportReady() {
 
 // The status line goes out when it changed, or always when `always`.
 void frmService::ShowStatus(bool always) {
-    std::string line = StatusLine(state_.Paused, parts_.work.Status());
+    std::vector<std::string> notes;
+    if (!silentNote_.empty()) notes.push_back(silentNote_);
+    if (!settingsNote_.empty()) notes.push_back(settingsNote_);
+    std::string line = StatusLine(state_.Paused, mail_, notes);
     if (!always && line == status_) return;
     status_ = line;
     parts_.control.SetStatus(line);
@@ -131,9 +152,15 @@ void frmService::Service_Start() {
     }
 }
 
+// A running cycle ends first, so that its files are deleted or moved, unless its folder does not
+// answer; a send in progress asks the service manager for time as it moves.
 void frmService::Service_Stop() {
     state_.StopFlag = true;
     if (ready_) parts_.control.SetStatus(kStoppingStatus);
+    if (cycleRunning_ && silentFolder_.empty()) {
+        WatchSend();
+        return;
+    }
     parts_.loop.Quit(kExitOk);
 }
 
@@ -162,23 +189,59 @@ void frmService::Service_Continue() {
     }
 }
 
+void frmService::Service_Reload() {
+    if (state_.Paused) {
+        Service_Continue();
+    } else if (cycleRunning_) {
+        reloadWaits_ = true;
+    } else {
+        CheckOnReload();
+    }
+}
+
+// A reload never stops the service: options.ini with errors is reported loudly (the journal, the
+// status line until a check finds it mended) and the scan interval stays as it was.
+void frmService::CheckOnReload() {
+    const std::string problem = CheckAll();
+    if (problem.empty()) {
+        LogInformation(kReloadedText);
+    } else {
+        settingsNote_ = kSettingsNote + OneLine(problem);
+        LogError(kReloadRefusedText + problem);
+    }
+    ShowStatus(true);
+}
+
 void frmService::Service_Control(int /*code*/) {}
 
+// The check waits while a cycle runs (after a continue that came during one): the timer fires
+// again.
 void frmService::Timer_Timer() {
+    if (cycleRunning_) return;
     Timer->Enabled(false);
-    std::string problem;
-    try {
-        problem = parts_.work.CheckSettings();
-        if (problem.empty()) problem = LoadCheckTicks();
-        if (problem.empty()) {
-            ReportReady();
-            Timer1->Enabled(true);
-            return;
-        }
-    } catch (...) {
-        problem = TrappedErrorText();
+    const std::string problem = CheckAll();
+    if (!problem.empty()) {
+        StopForBadSettings(problem);
+        return;
     }
-    StopForBadSettings(problem);
+    ReportReady();
+    Timer1->Enabled(true);
+}
+
+// The settings check of a start, a continue or a reload: "" when every setting holds (the scan
+// interval and the answer timeout are then taken, and an earlier finding is forgotten), otherwise
+// what it found.
+std::string frmService::CheckAll() {
+    try {
+        std::string problem = parts_.work.CheckSettings();
+        if (problem.empty()) problem = LoadCheckTicks();
+        if (!problem.empty()) return problem;
+        answerTimeout_ = parts_.work.AnswerTimeout();
+        settingsNote_.clear();
+        return "";
+    } catch (...) {
+        return TrappedErrorText();
+    }
 }
 
 // A [Main] Timer that does not convert is a settings error like a missing key.
@@ -200,27 +263,106 @@ void frmService::StopForBadSettings(const std::string& text) {
 }
 
 // Cycles run every CheckTicks ticks, counted from the end of the previous cycle: the tick is off
-// while a cycle runs. Whatever happens in the cycle, the tick is switched on again afterwards.
+// while a cycle runs. Whatever happens in the cycle, the tick is switched on again afterwards,
+// unless the service paused or stops meanwhile.
 void frmService::Timer1_Timer() {
     ++state_.TickCount;
     if (state_.TickCount < state_.CheckTicks) return;
     state_.TickCount = 0;
     Timer1->Enabled(false);
     RunCycle();
-    Timer1->Enabled(true);
 }
 
+// The cycle runs aside; its result, or its error, comes back to the loop.
 void frmService::RunCycle() {
-    std::string result;
-    try {
-        result = parts_.work.ProcessMail();
-    } catch (...) {
-        LogError(TrappedErrorText());
+    cycleRunning_ = true;
+    seenSteps_ = parts_.work.Progress().Steps();
+    stillSeconds_ = 0;
+    parts_.loop.RunAside([this] {
+        std::string result;
+        bool failed = false;
+        try {
+            result = parts_.work.ProcessMail();
+        } catch (...) {
+            result = TrappedErrorText();
+            failed = true;
+        }
+        parts_.loop.Post([this, result, failed] { CycleEnded(result, failed); });
+    });
+}
+
+void frmService::CycleEnded(const std::string& result, bool failed) {
+    cycleRunning_ = false;
+    FolderAnswers();
+    mail_ = parts_.work.Status();
+    if (failed) {
+        LogError(result);
+    } else {
+        ReportResult(result);
+        ReportMailFolder(mail_.MissingMailFolder);
+    }
+    if (state_.StopFlag) {
+        parts_.loop.Quit(kExitOk);
         return;
     }
-    ReportResult(result);
-    ReportMailFolder(parts_.work.Status().MissingMailFolder);
     ShowStatus(false);
+    if (reloadWaits_) {
+        reloadWaits_ = false;
+        CheckOnReload();
+    }
+    if (!state_.Paused) Timer1->Enabled(true);
+}
+
+// Every second the watchdog hears that the loop answers; while a cycle runs, a step of it counts
+// as an answer of its folder, and a folder that has not answered for the timeout is reported.
+void frmService::Watch_Timer() {
+    parts_.control.KeepAlive();
+    if (!cycleRunning_) return;
+    const CycleProgress& progress = parts_.work.Progress();
+    const std::uint64_t steps = progress.Steps();
+    if (steps == seenSteps_) {
+        ++stillSeconds_;
+        WatchFolder(progress);
+        return;
+    }
+    seenSteps_ = steps;
+    stillSeconds_ = 0;
+    FolderAnswers();
+    WatchSend();
+}
+
+// While the service stops, a send that moves gets its time from the service manager.
+void frmService::WatchSend() {
+    if (state_.StopFlag && parts_.work.Progress().Phase() == CyclePhase::Sending) {
+        parts_.control.ExtendStop(answerTimeout_ + kStopMarginSeconds);
+    }
+}
+
+// Only a folder is reported: a send has its own time limits. A stop waits no longer for it.
+void frmService::WatchFolder(const CycleProgress& progress) {
+    const CyclePhase phase = progress.Phase();
+    if (!silentFolder_.empty() || stillSeconds_ < answerTimeout_) return;
+    if (phase != CyclePhase::MailFolder && phase != CyclePhase::LostFolder) return;
+    const std::string folder = progress.Folder();
+    const std::string since = LocalTimestamp(progress.Since());
+    if (progress.Steps() != seenSteps_) return;   // it moved while it was read
+    silentFolder_ = folder;
+    silentNote_ = SilentFolderText(phase == CyclePhase::LostFolder, folder, since);
+    LogError(silentNote_);
+    if (state_.StopFlag) {
+        parts_.loop.Quit(kExitOk);
+        return;
+    }
+    ShowStatus(false);
+}
+
+// One information entry when the folder reported as not answering moves again.
+void frmService::FolderAnswers() {
+    if (silentFolder_.empty()) return;
+    LogInformation(FolderAnswersText(silentFolder_));
+    silentFolder_.clear();
+    silentNote_.clear();
+    if (!state_.StopFlag) ShowStatus(false);
 }
 
 // One error entry when the mail folder goes missing, one information entry when it is back.

@@ -32,8 +32,10 @@ struct FormState {
     std::int16_t TickCount = 0;    // ticks since the end of the last cycle
 };
 
-// The service itself: the command line, the two timers that drive the work, and the answers to
-// the service manager's events. Every handler runs on the loop's one thread, to its end.
+// The service itself: the command line, the two timers that drive the work, the watch over the
+// cycle and the service manager's watchdog, and the answers to the service manager's events.
+// Every handler runs on the loop's one thread, to its end; the scan cycle runs aside and hands its
+// result back to the loop, so that a folder that stops answering cannot stop the loop.
 class frmService {
 public:
     static constexpr int kExitOk = 0;
@@ -58,11 +60,16 @@ public:
     void Service_Stop();
     void Service_Pause();
     void Service_Continue();
+    // A reload: while paused, a continue; otherwise the settings are checked again and what the
+    // check finds is reported, and the service goes on either way.
+    void Service_Reload();
     void Service_Control(int code);
 
     // The start-up check (timer `Timer`) and the one-second tick (timer `Timer1`).
     void Timer_Timer();
     void Timer1_Timer();
+    // The one-second watch: keeps the watchdog fed and watches the running cycle.
+    void Watch_Timer();
 
 private:
     void InstallService();
@@ -73,8 +80,14 @@ private:
 
     void ReportReady();
     void ShowStatus(bool always);
+    std::string CheckAll();
     std::string LoadCheckTicks();
     void RunCycle();
+    void CycleEnded(const std::string& result, bool failed);
+    void CheckOnReload();
+    void WatchSend();
+    void WatchFolder(const CycleProgress& progress);
+    void FolderAnswers();
     void ReportResult(const std::string& result);
     void ReportMailFolder(const std::string& missing);
     void StopForBadSettings(const std::string& text);
@@ -88,8 +101,18 @@ private:
     bool ready_ = false;              // the service manager was told that the service is up
     std::string status_;              // the status line it was told last
     std::string missingMailFolder_;   // the mail folder reported missing, "" when none
+    MailStatus mail_;                 // the mail side's state after the last cycle
+    bool cycleRunning_ = false;       // a cycle runs aside; its end has not reached the loop yet
+    bool reloadWaits_ = false;        // a reload came during the cycle: the check runs after it
+    long answerTimeout_ = 60;         // seconds a folder may leave a call unanswered
+    std::uint64_t seenSteps_ = 0;     // the cycle's step count at the last watch
+    long stillSeconds_ = 0;           // seconds the cycle has not moved
+    std::string silentFolder_;        // the folder reported as not answering, "" when none
+    std::string silentNote_;          // its note on the status line
+    std::string settingsNote_;        // the errors a reload found in options.ini, "" when none
     std::unique_ptr<LoopTimer> Timer;    // the one-shot start-up check
     std::unique_ptr<LoopTimer> Timer1;   // the one-second tick
+    std::unique_ptr<LoopTimer> watch_;   // the one-second watch
 };
 
 }  // namespace quorvel

@@ -77,14 +77,22 @@ public:
         ::waitpid(std::exchange(pid_, -1), &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
+    // True once the main thread has ended; a thread held in the kernel (by a FUSE request its daemon does not
+    // answer, which even SIGKILL must wait out) still keeps the exit status back.
+    bool MainThreadEnded() const {
+        return Until([this] {
+            const std::string stat = ReadFile("/proc/" + std::to_string(pid_) + "/stat");
+            return stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z";
+        }, kSafetyLimit);
+    }
     std::string Output() const { return ReadFile(base_ + ".out"); }   // so far
     std::string Errors() const { return ReadFile(base_ + ".err"); }
-    // What the process has told systemd so far, one message a line.
+    // What the process has told systemd so far, one message a line. Every wait reads the socket as systemd
+    // would: a full socket would hold the process in sd_notify.
     std::string Notifications() const {
-        std::string all;
-        char buffer[512];
-        for (ssize_t n; (n = ::recv(notifyFd_, buffer, sizeof buffer, 0)) > 0; all += '\n') all.append(buffer, static_cast<std::size_t>(n));
-        return all;
+        char buffer[4096];
+        for (ssize_t n; (n = ::recv(notifyFd_, buffer, sizeof buffer, 0)) > 0; notices_ += '\n') notices_.append(buffer, static_cast<std::size_t>(n));
+        return notices_;
     }
 
 private:
@@ -103,6 +111,7 @@ private:
     }
     // True until the process has ended; only Wait reaps it.
     bool Running() const {
+        Notifications();
         siginfo_t info{};
         return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
     }
@@ -132,6 +141,7 @@ private:
     int terminalFd_ = -1, notifyFd_ = -1;
     std::string base_;   // the executable's path; the outputs and the socket add a suffix
     std::string terminal_;
+    mutable std::string notices_;
 };
 
 }  // namespace quorvel::testing
