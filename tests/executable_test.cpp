@@ -252,7 +252,10 @@ TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
     struct Unmount {
         pid_t sftp;
         std::string mount;
-        ~Unmount() { ::kill(sftp, SIGCONT), std::system(("fusermount3 -u -z " + mount).c_str()); }
+        ~Unmount() {
+            ::kill(sftp, SIGCONT);
+            if (std::system(("fusermount3 -u -z " + mount).c_str()) != 0) return;
+        }
     } unmount{sftp, mount.string()};
     const std::string silent = "<3>Каталог почты " + (mount / "mail").string() + " не отвечает с ";
     testing::WriteFile(dir / "options.ini", std::regex_replace(options, std::regex("MailFolder=[^\n]*"), "MailFolder=" + (mount / "mail").string()));

@@ -108,7 +108,7 @@ public:
         for (int tries = 0; tries < 500 && !Mounted(); ++tries) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ~SshfsMount() {
-        if (Mounted()) std::system(("fusermount3 -u " + mountPoint_.string()).c_str());
+        if (Mounted() && std::system(("fusermount3 -u " + mountPoint_.string()).c_str()) != 0) return;
         for (pid_t pid : {client_, server_}) if (pid > 0) ::kill(pid, SIGTERM), ::waitpid(pid, nullptr, 0);
     }
     bool Mounted() const {

@@ -201,7 +201,7 @@ TEST_F(WorkLoopTest, ResultsGoToTheLogsAndChangesToTheStatusLine) {
 TEST_F(WorkLoopTest, AFolderThatDoesNotAnswerIsReportedAndHoldsNoStop) {
     const auto since = std::chrono::system_clock::time_point(std::chrono::hours(493000));
     const std::string silent = "Каталог почты /m не отвечает с " + LocalTimestamp(since);
-    const MailStatus sent{"07.12.2026 10:00:00", "ok", "", {}, ""};
+    const MailStatus sent{"07.12.2026 10:00:00", "ok", "", {}, "", ""};
     cycles = {{0, "ok", sent, kNone}};
     hold = true;
     StartAndCheck();
@@ -259,7 +259,7 @@ TEST_F(WorkLoopTest, AStopDuringASendWaitsForItWhileItMoves) {
 // The status line stays below systemd's limit, whole pieces while they fit, the rest counted; a result
 // too long on its own is cut between characters.
 TEST(StatusLineTest, CutBelowTheLimitWithACountOfWhatWasLeftOut) {
-    MailStatus status{"07.12.2026 10:00:00", "ok", "", {}, ""};
+    MailStatus status{"07.12.2026 10:00:00", "ok", "", {}, "", ""};
     for (int i = 0; i < 300; ++i) status.Retries.push_back({"папка" + std::to_string(i), "07.12.2026 11:00:00"});
     for (const std::string& result : {std::string("ok"), "ж" + std::string(5000, 'x') + "ж"}) {
         status.LastResult = result;
