@@ -64,7 +64,7 @@ SendOutcome SendMail(const std::string& address, const std::string& subject, Bat
     using Kind = SendOutcome::Kind;
     try {
         // A folder name may hold a line break; it must not forge a second log entry.
-        log.WriteLog("Отправка почты на: " + CleanHeaderText(batch.Folder()));
+        log.WriteLog("Отправка почты на: " + CleanLogText(batch.Folder()));
         Send(address, subject, batch, Ini, tokens, progress);
         return {Kind::Sent, "ok"};
     } catch (const LocalChange& e) {
@@ -86,7 +86,7 @@ std::string SendMail(const std::string& address, const std::string& subject, con
     } catch (const Error& e) {
         return SendErrorText(e.Number(), e.what());
     }
-    if (!batch) return SendErrorText(ENOENT, "cannot list " + CleanHeaderText(MailPath + "/" + folder));
+    if (!batch) return SendErrorText(ENOENT, "cannot list " + CleanLogText(MailPath + "/" + folder));
     for (const std::string& name : Files) batch->Add(name);
     const SystemClock clock;
     OAuthTokens tokens(clock);
