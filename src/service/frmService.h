@@ -65,13 +65,12 @@ public:
     void Service_Reload();
     void Service_Control(int code);
 
+private:
     // The start-up check and the one-second tick.
     void OnStartupTimer();
     void OnTick();
     // The one-second watch: keeps the watchdog fed and watches the running cycle.
     void OnWatch();
-
-private:
     void InstallService();
     void UninstallService();
     void RunCommand(const std::function<void()>& command, const char* success, const char* failure);
