@@ -242,8 +242,11 @@ int SendWithSendMail(const fs::path& app, const fs::path& mail, const std::vecto
     MailLog log(app, clock);
     clsINI ini;
     ini.FileName(app / "options.ini");
-    const std::string result = SendMail("to@example.com", LongestFileName(files), "to@example.com",
-                                        mail.string(), files, ini, log);
+    std::optional<Batch> batch = Batch::OpenPath((mail / "to@example.com").string());
+    if (!batch) return 1;
+    for (const std::string& name : files) batch->Add(name);
+    OAuthTokens tokens(clock);
+    const std::string result = SendMail("to@example.com", LongestFileName(files), *batch, ini, log, tokens).Text;
     if (result != "ok") std::fprintf(stderr, "SendMail: %s\n", result.c_str());
     return result == "ok" ? 0 : 1;
 }

@@ -34,8 +34,10 @@ protected:
     }
     void Drop(const std::string& name, std::string_view content) { testing::WriteFile(dir_ / "mail/buh" / name, content); }
     std::string Send(const std::string& address, const Names& files, const std::string& subject = "") {
-        return SendMail(address, subject.empty() ? LongestFileName(files) : subject, "buh", (dir_ / "mail").string(),
-                        files, ini_, log_);
+        std::optional<Batch> batch = Batch::OpenPath(dir_ / "mail/buh");
+        for (const std::string& name : files) batch->Add(name);
+        OAuthTokens tokens(clock_);
+        return SendMail(address, subject.empty() ? LongestFileName(files) : subject, *batch, ini_, log_, tokens).Text;
     }
 
     testing::TempDir dir_;

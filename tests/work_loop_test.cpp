@@ -270,7 +270,7 @@ TEST(StatusLineTest, CutBelowTheLimitWithACountOfWhatWasLeftOut) {
         EXPECT_TRUE(line.ends_with(" до 07.12.2026 11:00:00; … и ещё " + std::to_string(300 - listed)) ||
                     (listed == 0 && line.ends_with("x…; … и ещё 300")))
             << line.substr(line.size() - 100);
-        EXPECT_EQ(CleanHeaderText(line), line) << "valid UTF-8";
+        EXPECT_EQ(CleanLogText(line), line) << "valid UTF-8";
     }
 }
 

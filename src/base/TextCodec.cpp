@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "base/Error.h"
+#include "base/Utf8Text.h"
 
 namespace quorvel {
 
@@ -64,30 +65,14 @@ std::string Convert(std::string_view in, const char* to, const char* from, std::
     return out;
 }
 
-// The length of the UTF-8 character at the start of `s`, and in `valid` whether it is one
-// (shortest form, no surrogate, nothing above U+10FFFF, complete); 1 when it is not.
-std::size_t Utf8CharLength(std::string_view s, bool* valid) {
-    auto at = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char c = at(0);
-    const std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xF0 && c < 0xF5 ? 4 : 0;
-    *valid = n > 0 && s.size() >= n;
-    for (std::size_t i = 1; *valid && i < n; ++i) *valid = (at(i) & 0xC0) == 0x80;
-    if (*valid && n > 2) {
-        *valid = !((c == 0xE0 && at(1) < 0xA0) || (c == 0xED && at(1) >= 0xA0) || (c == 0xF0 && at(1) < 0x90) ||
-                   (c == 0xF4 && at(1) >= 0x90));
-    }
-    return *valid ? n : 1;
-}
-
 // UTF-8 text with every invalid sequence (its first byte and the continuation bytes after it)
 // replaced. Done here rather than by iconv, which lets code points above U+10FFFF through.
 std::string RepairUtf8(std::string_view in, std::string_view replacement) {
     std::string out;
     out.reserve(in.size());
     for (std::size_t pos = 0; pos < in.size();) {
-        bool valid = false;
-        const std::size_t n = Utf8CharLength(in.substr(pos), &valid);
-        if (valid) {
+        const std::size_t n = Utf8CharLength(in.substr(pos));
+        if (n > 0) {
             out.append(in.substr(pos, n));
             pos += n;
             continue;
@@ -118,17 +103,7 @@ std::string TextCodec::FromUtf8(std::string_view text) const {
 }
 
 std::string_view TextCodec::CutToBytes(std::string_view bytes, std::size_t limit) const {
-    if (bytes.size() <= limit) return bytes;
-    std::size_t end = limit;
-    if (utf8_) {
-        // Step back over at most three continuation bytes to the start of a character that the
-        // cut would split; stray continuation bytes are not a character and are cut anywhere.
-        std::size_t lead = limit;
-        while (lead > 0 && limit - lead < 3 && (static_cast<unsigned char>(bytes[lead]) & 0xC0) == 0x80) --lead;
-        bool valid = false;
-        if (lead < limit && Utf8CharLength(bytes.substr(lead), &valid) > limit - lead && valid) end = lead;
-    }
-    return bytes.substr(0, end);
+    return utf8_ ? CutAtCharacter(bytes, limit) : bytes.substr(0, limit);
 }
 
 }  // namespace quorvel

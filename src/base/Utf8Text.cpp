@@ -12,7 +12,7 @@ bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0
 
 }  // namespace
 
-std::string CleanHeaderText(std::string_view text) {
+std::string CleanLogText(std::string_view text) {
     const std::string utf8 = TextCodec("UTF-8").ToUtf8(text);
     std::string out;
     out.reserve(utf8.size());
@@ -29,11 +29,18 @@ std::string CleanHeaderText(std::string_view text) {
     return out;
 }
 
-std::size_t Utf8CharLength(unsigned char lead) {
-    if (lead < 0x80) return 1;
-    if (lead < 0xE0) return 2;
-    if (lead < 0xF0) return 3;
-    return 4;
+std::size_t Utf8CharLength(std::string_view text) {
+    if (text.empty()) return 0;
+    auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char c = at(0);
+    const std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xF0 && c < 0xF5 ? 4 : 0;
+    if (n == 0 || text.size() < n) return 0;
+    for (std::size_t i = 1; i < n; ++i) {
+        if (!IsContinuation(text[i])) return 0;
+    }
+    const bool outOfRange = (c == 0xE0 && at(1) < 0xA0) || (c == 0xED && at(1) >= 0xA0) || (c == 0xF0 && at(1) < 0x90) ||
+                            (c == 0xF4 && at(1) >= 0x90);
+    return outOfRange ? 0 : n;
 }
 
 std::size_t CharacterCount(std::string_view text) {
@@ -42,8 +49,12 @@ std::size_t CharacterCount(std::string_view text) {
 
 std::string_view CutAtCharacter(std::string_view text, std::size_t limit) {
     if (text.size() <= limit) return text;
-    while (limit > 0 && IsContinuation(text[limit])) --limit;
-    return text.substr(0, limit);
+    // Step back over at most three continuation bytes to the start of a character that the cut
+    // would split.
+    std::size_t lead = limit;
+    while (lead > 0 && limit - lead < 3 && IsContinuation(text[lead])) --lead;
+    const bool splits = lead < limit && Utf8CharLength(text.substr(lead)) > limit - lead;
+    return text.substr(0, splits ? lead : limit);
 }
 
 }  // namespace quorvel

@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kShownNameLimit = 70;
 
 [[noreturn]] void Refuse(std::string_view element) {
-    throw Error(EINVAL, "invalid e-mail address \"" + CleanHeaderText(element) + "\"");
+    throw Error(EINVAL, "invalid e-mail address \"" + CleanLogText(element) + "\"");
 }
 
 bool IsAtext(char c) {

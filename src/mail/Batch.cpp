@@ -12,7 +12,8 @@ namespace quorvel {
 
 namespace {
 
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// Opens a folder, never a link in its place.
+constexpr int kOpenFolderNoLink = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 std::optional<Batch> Vanished(int err, const std::string& path) {
     if (err == ENOENT || err == ENOTDIR || err == ELOOP) return std::nullopt;
@@ -35,13 +36,13 @@ void Batch::Release() {
 }
 
 std::optional<Batch> Batch::Open(int parentFd, const std::string& name) {
-    int fd = ::openat(parentFd, name.c_str(), kFolderFlags);
+    int fd = ::openat(parentFd, name.c_str(), kOpenFolderNoLink);
     if (fd < 0) return Vanished(errno, name);
     return Batch(fd, name);
 }
 
 std::optional<Batch> Batch::OpenPath(const std::string& path) {
-    int fd = ::open(path.c_str(), kFolderFlags);
+    int fd = ::open(path.c_str(), kOpenFolderNoLink);
     if (fd < 0) return Vanished(errno, path);
     return Batch(fd, std::filesystem::path(path).filename().string());
 }

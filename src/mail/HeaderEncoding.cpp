@@ -1,5 +1,6 @@
 #include "mail/HeaderEncoding.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "base/Base64.h"
@@ -25,7 +26,7 @@ std::vector<std::string_view> SplitWholeCharacters(std::string_view text, Cost c
     std::vector<std::string_view> pieces;
     std::size_t start = 0, pos = 0, used = 0;
     while (pos < text.size()) {
-        std::size_t len = std::min(Utf8CharLength(static_cast<unsigned char>(text[pos])), text.size() - pos);
+        const std::size_t len = std::max<std::size_t>(Utf8CharLength(text.substr(pos)), 1);
         const std::size_t add = cost(text.substr(pos, len));
         if (pos > start && used + add > limit(pieces.size())) {
             pieces.push_back(text.substr(start, pos - start));

@@ -55,7 +55,7 @@ struct AddrInfoFree { void operator()(addrinfo* a) const { ::freeaddrinfo(a); } 
 bool IsHeloName(std::string_view name) { return IsDomain(name) || IsAddressLiteral(name); }
 
 std::string HeloValueError(const std::string& value) {
-    return "[SMTP] Helo is not a domain or an address literal: \"" + CleanHeaderText(value) + "\"";
+    return "[SMTP] Helo is not a domain or an address literal: \"" + CleanLogText(value) + "\"";
 }
 
 std::string DefaultHeloName() {

@@ -50,7 +50,7 @@ std::string PinnedFolder::Check(const std::string& key, const std::string& path)
         pinned_ = now;  // a real folder where there was none
         return "";
     }
-    return "[Main] " + key + " " + CleanHeaderText(path) + " is not the folder it was when the settings were checked (" +
+    return "[Main] " + key + " " + CleanLogText(path) + " is not the folder it was when the settings were checked (" +
            (pinned_ ? Describe(*pinned_) : "missing") + "; now " + (what.empty() ? Describe(*now) : what) + ")";
 }
 

@@ -29,7 +29,7 @@ QuietPeriods ReadQuietPeriods(clsINI& Ini) {
 std::string QuietSecondsRule(clsINI& Ini, const std::filesystem::path& /*appFolder*/) {
     const std::string value = Ini.ReadINI(kKey, "Main");
     if (value.empty() || WholeNumber(value, 0, QuietPeriods::kMaxQuietSeconds)) return "";
-    return "Неверно задано время покоя файла: [Main] " + std::string(kKey) + " = \"" + CleanHeaderText(value) +
+    return "Неверно задано время покоя файла: [Main] " + std::string(kKey) + " = \"" + CleanLogText(value) +
            "\" (0.." + std::to_string(QuietPeriods::kMaxQuietSeconds) + ")\r\n";
 }
 

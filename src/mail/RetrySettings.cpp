@@ -25,7 +25,7 @@ constexpr RetryKey kRetryDelay{"RetryDelay", "Неверно задан инте
 // "" when the key is absent or fits; otherwise its message, without a line end.
 std::string Problem(const RetryKey& key, const std::string& value) {
     if (value.empty() || WholeNumber(value, key.min, key.max)) return "";
-    return std::string(key.what) + ": [SMTP] " + key.key + " = \"" + CleanHeaderText(value) + "\" (" +
+    return std::string(key.what) + ": [SMTP] " + key.key + " = \"" + CleanLogText(value) + "\" (" +
            std::to_string(key.min) + ".." + std::to_string(key.max) + ")";
 }
 

@@ -22,7 +22,8 @@ namespace quorvel {
 namespace {
 
 constexpr const char* kFailedPrefix = "Не удалось отправить файлы на адрес: ";
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+// Opens a folder; O_NOFOLLOW is added where a link in its place must not be followed.
+constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
 bool IsFolder(const std::string& path) {
     struct stat info {};
@@ -36,7 +37,7 @@ bool NoRoom(int err) { return err == ENOSPC || err == EDQUOT; }
 // "[name] reason; [name] reason" for the files that could not be disposed of.
 void AddProblem(std::string& problems, const std::string& name, const std::string& reason) {
     if (!problems.empty()) problems += "; ";
-    problems += "[" + CleanHeaderText(name) + "] " + CleanHeaderText(reason);
+    problems += "[" + CleanLogText(name) + "] " + CleanLogText(reason);
 }
 
 // <LostFolder>/<folder>, created no more open than the recipient folder `mailFd` it mirrors, and
@@ -47,7 +48,7 @@ FileDescriptor OpenRecipientFolder(int lostFd, const std::string& lostFolder, co
     struct stat mirrored {};
     const mode_t mode = ::fstat(mailFd, &mirrored) == 0 ? (mirrored.st_mode & 0777) : 0700;
     if (::mkdirat(lostFd, folder.c_str(), mode) != 0 && errno != EEXIST) throw SystemError("cannot create " + path);
-    FileDescriptor fd(::openat(lostFd, folder.c_str(), kFolderFlags | O_NOFOLLOW));
+    FileDescriptor fd(::openat(lostFd, folder.c_str(), kOpenFolder | O_NOFOLLOW));
     if (fd.Valid()) return fd;
     if (errno == ELOOP || errno == ENOTDIR) throw Error(errno, path + " is not a real folder");
     throw SystemError("cannot open " + path);
@@ -86,7 +87,7 @@ std::string Scanner::ProcessMail() {
         Ini().Load();
         return RunCycle();
     } catch (const Error& e) {
-        throw Error(e.Number(), CleanHeaderText(e.what()));
+        throw Error(e.Number(), CleanLogText(e.what()));
     }
 }
 
@@ -106,7 +107,7 @@ std::string Scanner::RunCycle() {
 
     std::string folder = FindMailFolder();
     if (folder.empty()) return "";
-    Log().WriteLog("Найден непустой каталог: " + CleanHeaderText(folder));
+    Log().WriteLog("Найден непустой каталог: " + CleanLogText(folder));
     if (!CollectFiles()) return "";
 
     std::string address = GetAddress(folder, Ini());
@@ -120,13 +121,13 @@ std::string Scanner::RunCycle() {
             return DeleteSentBatch();
         case SendOutcome::Kind::LocalChange:
             // No fault of the server's or the batch's: no retry time is counted for it.
-            return kFailedPrefix + CleanHeaderText(folder) + "(" + sent.Text +
+            return kFailedPrefix + CleanLogText(folder) + "(" + sent.Text +
                    "; the files stay in the mail folder to be sent again)";
         case SendOutcome::Kind::Failed: break;
     }
     std::string deferred = Deferred(sent);
     if (!deferred.empty()) return deferred;
-    return kFailedPrefix + CleanHeaderText(folder) + "(" + sent.Text + MoveBatchToLost() + ")";
+    return kFailedPrefix + CleanLogText(folder) + "(" + sent.Text + MoveBatchToLost() + ")";
 }
 
 // Nothing is sent while a named folder is not the one pinned: the result names it the first time,
@@ -165,7 +166,7 @@ std::string Scanner::Deferred(const SendOutcome& sent) {
     }
     std::optional<RetryBook::Time> next = retries_.Defer(folder, clock_.Now(), settings);
     if (!next) return "";
-    return DeferredResultText(*next, kFailedPrefix + CleanHeaderText(folder) + "(" + sent.Text + ")");
+    return DeferredResultText(*next, kFailedPrefix + CleanLogText(folder) + "(" + sent.Text + ")");
 }
 
 std::string Scanner::DeleteSentBatch() {
@@ -194,7 +195,7 @@ std::string Scanner::DeleteSentBatch() {
 // missing then is created or taken only as a real folder.
 FileDescriptor Scanner::OpenLostFolder(const std::string& lostFolder) {
     if (::mkdir(lostFolder.c_str(), 0700) != 0 && errno != EEXIST) throw SystemError("cannot create " + lostFolder);
-    FileDescriptor fd(::open(lostFolder.c_str(), kFolderFlags | (lostPin_.Known() ? 0 : O_NOFOLLOW)));
+    FileDescriptor fd(::open(lostFolder.c_str(), kOpenFolder | (lostPin_.Known() ? 0 : O_NOFOLLOW)));
     if (!fd.Valid()) throw SystemError("cannot open " + lostFolder);
     if (!lostPin_.Hold(fd.Get())) {
         throw Error(ESTALE, lostFolder + " is not the folder it was when the settings were checked");
@@ -219,7 +220,7 @@ std::string Scanner::MoveBatchToLost() {
             OpenRecipientFolder(OpenLostFolder(lostFolder).Get(), lostFolder, batch_->Folder(), batch_->Fd());
         problems = MoveFiles(target.Get(), noRoom);
     } catch (const Error& e) {
-        problems = "; " + CleanHeaderText(e.what()) + ", the files stay in the mail folder";
+        problems = "; " + CleanLogText(e.what()) + ", the files stay in the mail folder";
         noRoom = NoRoom(e.Number());
     }
     if (!noRoom) return problems;
@@ -251,7 +252,7 @@ void Scanner::RemoveStaleCopies() {
         FolderListing lost = FolderListing::Open(lostFolder);
         lost.ForEach([&](std::string_view name, EntryKind kind) {
             if (kind != EntryKind::Folder) return true;
-            FileDescriptor folder(::openat(lost.Fd(), std::string(name).c_str(), kFolderFlags | O_NOFOLLOW));
+            FileDescriptor folder(::openat(lost.Fd(), std::string(name).c_str(), kOpenFolder | O_NOFOLLOW));
             if (folder.Valid()) quorvel::RemoveStaleCopies(folder.Get());
             return true;
         });

@@ -115,13 +115,13 @@ bool Scanner::CollectFiles() {
         if (undeletable_.Holds(folder, name, identity)) continue;
         const LockTest::Verdict verdict = lockTest_.Check(HeldPath(*batch_, name));
         if (verdict == LockTest::Verdict::Locked) {
-            log_.WriteLog("Файл " + CleanHeaderText(name) + " заблокирован и не может быть отправлен");
+            log_.WriteLog("Файл " + CleanLogText(name) + " заблокирован и не может быть отправлен");
             heldByLock_ = folder;
             return false;
         }
         const auto period = verdict == LockTest::Verdict::Unseen ? periods.Unseen : periods.Seen;
         restless |= !quiet_.Quiet(folder, name, identity.value_or(FileIdentity{}), clock_.Now(), period);
-        found += "[" + CleanHeaderText(name) + "] ";
+        found += "[" + CleanLogText(name) + "] ";
         batch_->Add(name);
     }
     if (restless) heldByLock_ = folder;

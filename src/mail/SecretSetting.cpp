@@ -43,7 +43,7 @@ std::filesystem::path SecretFilePath(const std::string& value, const std::filesy
     if (!name.starts_with(kCredential)) return iniFolder / std::filesystem::path(std::string(name));
     const std::string credential(name.substr(kCredential.size()));
     if (credential.empty() || credential.find('/') != std::string::npos || credential == "." || credential == "..") {
-        throw Error(EINVAL, "not a credential name: \"" + CleanHeaderText(credential) + "\"");
+        throw Error(EINVAL, "not a credential name: \"" + CleanLogText(credential) + "\"");
     }
     const char* folder = std::getenv("CREDENTIALS_DIRECTORY");
     if (folder == nullptr || *folder == '\0') {
@@ -62,8 +62,8 @@ std::string ReadSecret(clsINI& Ini, const std::string& key, const std::filesyste
         path = SecretFilePath(file, iniFolder);
         return FirstLine(path);
     } catch (const Error& e) {
-        const std::string where = path.empty() ? "" : CleanHeaderText(path.string()) + ": ";
-        throw Error(e.Number(), "[SMTP] " + key + "File cannot be read: \"" + CleanHeaderText(file) + "\" (" + where +
+        const std::string where = path.empty() ? "" : CleanLogText(path.string()) + ": ";
+        throw Error(e.Number(), "[SMTP] " + key + "File cannot be read: \"" + CleanLogText(file) + "\" (" + where +
                                     e.what() + ")");
     }
 }

@@ -1,9 +1,7 @@
 #include "mail/SendMail.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <exception>
-#include <optional>
 
 #include "base/CurrentError.h"
 #include "base/Error.h"
@@ -64,7 +62,7 @@ SendOutcome SendMail(const std::string& address, const std::string& subject, Bat
     using Kind = SendOutcome::Kind;
     try {
         // A folder name may hold a line break; it must not forge a second log entry.
-        log.WriteLog("Отправка почты на: " + CleanHeaderText(batch.Folder()));
+        log.WriteLog("Отправка почты на: " + CleanLogText(batch.Folder()));
         Send(address, subject, batch, Ini, tokens, progress);
         return {Kind::Sent, "ok"};
     } catch (const LocalChange& e) {
@@ -75,22 +73,6 @@ SendOutcome SendMail(const std::string& address, const std::string& subject, Bat
         const Error e = CurrentError();
         return {Kind::Failed, SendErrorText(e.Number(), e.what()), e.Number()};
     }
-}
-
-std::string SendMail(const std::string& address, const std::string& subject, const std::string& folder,
-                     const std::string& MailPath, const std::vector<std::string>& Files,
-                     clsINI& Ini, const MailLog& log) {
-    std::optional<Batch> batch;
-    try {
-        batch = Batch::OpenPath(MailPath + "/" + folder);
-    } catch (const Error& e) {
-        return SendErrorText(e.Number(), e.what());
-    }
-    if (!batch) return SendErrorText(ENOENT, "cannot list " + CleanHeaderText(MailPath + "/" + folder));
-    for (const std::string& name : Files) batch->Add(name);
-    const SystemClock clock;
-    OAuthTokens tokens(clock);
-    return SendMail(address, subject, *batch, Ini, log, tokens).Text;
 }
 
 }  // namespace quorvel

@@ -97,11 +97,11 @@ void SmtpDiagnostics::NoteReply(std::string_view line) {
         lastReply_ = LoginReplyCodes(line);
         return;
     }
-    lastReply_ = std::string(CutAtCharacter(CleanHeaderText(line), kReplyLimit));
+    lastReply_ = std::string(CutAtCharacter(CleanLogText(line), kReplyLimit));
     if (line.starts_with("354")) dataSent_ = true;
     if (!greeting_) return;
     const std::string_view keyword = line.size() > 4 ? line.substr(4) : std::string_view();
-    if (keyword.starts_with("AUTH")) authOffer_ = CutAtCharacter(CleanHeaderText(TrimBlanks(keyword)), kReplyLimit);
+    if (keyword.starts_with("AUTH")) authOffer_ = CutAtCharacter(CleanLogText(TrimBlanks(keyword)), kReplyLimit);
     if (SameNameAnyCase(TrimBlanks(keyword), "STARTTLS")) offersStartTls_ = true;
     if (!last) return;
     greeting_ = false;

@@ -21,7 +21,7 @@ constexpr long kMaxTimeout = 86400;
 long WholeNumberFrom1(const std::string& text, long max, const std::string& what) {
     if (std::optional<long> value = WholeNumber(text, 1, max)) return *value;
     throw Error(EINVAL, what + " is not a whole number from 1 to " + std::to_string(max) + ": \"" +
-                            CleanHeaderText(text) + "\"");
+                            CleanLogText(text) + "\"");
 }
 
 // A host name, an IPv4 address, or an IPv6 address in brackets: nothing that could add a user,
@@ -53,22 +53,22 @@ std::optional<SmtpAuth> ParseAuth(const std::string& text) {
 }
 
 std::string AuthValueError(const std::string& text) {
-    return "[SMTP] Auth is not password or oauth2: \"" + CleanHeaderText(text) + "\"";
+    return "[SMTP] Auth is not password or oauth2: \"" + CleanLogText(text) + "\"";
 }
 
 std::string OAuthSettingsError(const OAuthSettings& oauth) {
     std::string errors;
-    const std::string url = "[SMTP] TokenUrl = \"" + CleanHeaderText(oauth.TokenUrl) + "\"";
+    const std::string url = "[SMTP] TokenUrl = \"" + CleanLogText(oauth.TokenUrl) + "\"";
     if (oauth.TokenUrl.empty()) errors += url + ": Auth=oauth2 needs the token endpoint of the provider\r\n";
     else if (!SameNameAnyCase(oauth.TokenUrl.substr(0, 8), "https://")) errors += url + ": not an https address\r\n";
     if (TrimBlanks(oauth.ClientId).empty()) {
-        errors += "[SMTP] ClientId = \"" + CleanHeaderText(oauth.ClientId) + "\": Auth=oauth2 needs the client ID\r\n";
+        errors += "[SMTP] ClientId = \"" + CleanLogText(oauth.ClientId) + "\": Auth=oauth2 needs the client ID\r\n";
     }
     return errors;
 }
 
 std::string SecurityValueError(const std::string& text) {
-    return "[SMTP] Security is not none, starttls or tls: \"" + CleanHeaderText(text) + "\"";
+    return "[SMTP] Security is not none, starttls or tls: \"" + CleanLogText(text) + "\"";
 }
 
 std::filesystem::path CAFilePath(const std::string& value, const std::filesystem::path& iniFolder) {
@@ -97,7 +97,7 @@ SmtpSettings ReadSmtpSettings(clsINI& Ini) {
     s.CAFile = CAFilePath(Ini.ReadINI("CAFile", "SMTP"), Ini.FileName().parent_path());
     s.Helo = Ini.ReadINI("Helo", "SMTP");
     if (!IsHost(s.Server)) {
-        throw Error(EINVAL, "[SMTP] Server is not a host name or address: \"" + CleanHeaderText(s.Server) + "\"");
+        throw Error(EINVAL, "[SMTP] Server is not a host name or address: \"" + CleanLogText(s.Server) + "\"");
     }
     s.Port = WholeNumberFrom1(port, kMaxPort, "[SMTP] Port");
     s.Timeout = WholeNumberFrom1(timeout, kMaxTimeout, "[SMTP] Timeout");

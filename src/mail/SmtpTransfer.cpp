@@ -124,9 +124,9 @@ AttachmentSource* AddAttachment(curl_mime* mime, const MailAttachment& attachmen
         source.reset(new AttachmentSource{Base64FileStream(attachment.FolderFd, *attachment.File), attachment.Name,
                                           Base64LinesSize(attachment.Size), 0, {}});
     } catch (const LocalChange& e) {
-        throw LocalChange(CleanHeaderText(e.what()), CURLE_READ_ERROR);
+        throw LocalChange(CleanLogText(e.what()), CURLE_READ_ERROR);
     } catch (const Error& e) {
-        CheckCurl(CURLE_READ_ERROR, ": " + CleanHeaderText(e.what()));
+        CheckCurl(CURLE_READ_ERROR, ": " + CleanLogText(e.what()));
     }
     // A known length for every part lets libcurl declare the message's size (SIZE=) at MAIL FROM,
     // so a server with a smaller limit refuses before the upload instead of after it.
@@ -166,8 +166,8 @@ void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp, CyclePro
         PerformSmtp(curl.get(), diagnostics);
     } catch (const Error&) {
         for (const AttachmentSource* source : sources) {
-            if (source->local) throw LocalChange(CleanHeaderText(source->failure), CURLE_READ_ERROR);
-            if (!source->failure.empty()) CheckCurl(CURLE_READ_ERROR, ": " + CleanHeaderText(source->failure));
+            if (source->local) throw LocalChange(CleanLogText(source->failure), CURLE_READ_ERROR);
+            if (!source->failure.empty()) CheckCurl(CURLE_READ_ERROR, ": " + CleanLogText(source->failure));
         }
         throw;
     }

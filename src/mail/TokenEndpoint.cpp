@@ -52,7 +52,7 @@ std::string Shown(std::string text, const std::vector<std::string>& secrets) {
         if (secret.empty()) continue;
         for (std::size_t at; (at = text.find(secret)) != std::string::npos;) text.replace(at, secret.size(), "***");
     }
-    return std::string(CutAtCharacter(CleanHeaderText(text), kWordsLimit));
+    return std::string(CutAtCharacter(CleanLogText(text), kWordsLimit));
 }
 
 std::string Field(const nlohmann::json& json, const char* name) {

@@ -20,7 +20,7 @@ std::string InstanceLock::Take() {
                                 ? " (pid " + std::to_string(lock.l_pid) + ")"
                                 : "";
     return "Сервис уже запущен с этими настройками" + pid + ": " +
-           CleanHeaderText((file_.parent_path() / "options.ini").string()) + "\r\n";
+           CleanLogText((file_.parent_path() / "options.ini").string()) + "\r\n";
 }
 
 }  // namespace quorvel

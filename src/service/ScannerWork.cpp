@@ -37,7 +37,7 @@ std::string ScannerWork::CheckSettings() {
 }
 
 std::string ScannerWork::ScanInterval() {
-    return scanner_.Ini().ReadINI("Timer", std::string("Main"));
+    return scanner_.Ini().ReadINI("Timer", "Main");
 }
 
 // The same bounds as for the SMTP transfer.

@@ -87,7 +87,7 @@ std::vector<std::string> ValueFindings(clsINI& Ini, const std::filesystem::path&
     }
     AddAddressFinding(findings, "[Main] Mail", [&] { ParseMailbox(Ini.ReadINI("Mail", "Main")); });
     ForEachAlias(appFolder, [&](std::string_view alias, std::string_view address) {
-        AddAddressFinding(findings, "[alias] " + CleanHeaderText(alias), [&] { ParseAddressList(address); });
+        AddAddressFinding(findings, "[alias] " + CleanLogText(alias), [&] { ParseAddressList(address); });
         return true;
     });
     return findings;
@@ -99,7 +99,7 @@ std::vector<std::string> FolderFindings(clsINI& Ini) {
     if (!IsFolder(mailFolder)) findings.push_back(MissingMailFolderText(mailFolder));
     std::string lostFolder = FolderSetting(Ini, "LostFolder");
     if (!Creatable(lostFolder)) {
-        findings.push_back("Не удаётся создать каталог неотправленной почты " + CleanHeaderText(lostFolder));
+        findings.push_back("Не удаётся создать каталог неотправленной почты " + CleanLogText(lostFolder));
     }
     return findings;
 }
@@ -124,7 +124,7 @@ int TestSettings(const std::filesystem::path& appFolder, const MailLog& log, std
         OAuthTokens tokens(clock, [&out](const std::string& text) { out << kPrefix << "warning: " << text << '\n'; });
         WithLogin(smtp, tokens, [&out](const SmtpSettings& signedIn) {
             if (signedIn.Auth == SmtpAuth::OAuth2) {
-                out << kPrefix << "access token received from " << CleanHeaderText(signedIn.OAuth.TokenUrl) << " ("
+                out << kPrefix << "access token received from " << CleanLogText(signedIn.OAuth.TokenUrl) << " ("
                     << GrantType(signedIn.OAuth.RefreshToken) << " grant)" << std::endl;
             }
             CheckSmtpLogin(signedIn);

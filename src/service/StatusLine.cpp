@@ -41,7 +41,7 @@ std::string StatusLine(bool paused, const MailStatus& status, const std::vector<
         pieces.push_back((i == 0 ? "; ждут повторной отправки: " : ", ") + status.Retries[i].Folder + " до " +
                          status.Retries[i].Until);
     }
-    for (std::string& piece : pieces) piece = CleanHeaderText(piece);
+    for (std::string& piece : pieces) piece = CleanLogText(piece);
     return Joined(pieces);
 }
 

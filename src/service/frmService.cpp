@@ -40,14 +40,14 @@ std::string OneLine(std::string text) {
 
 frmService::frmService(FormParts parts)
     : parts_(parts),
-      Timer(parts.loop.CreateTimer([this] { Timer_Timer(); })),
-      Timer1(parts.loop.CreateTimer([this] { Timer1_Timer(); })),
-      watch_(parts.loop.CreateTimer([this] { Watch_Timer(); })) {
+      startupTimer_(parts.loop.CreateTimer([this] { OnStartupTimer(); })),
+      tickTimer_(parts.loop.CreateTimer([this] { OnTick(); })),
+      watchTimer_(parts.loop.CreateTimer([this] { OnWatch(); })) {
     // The start-up timer is on from the start, but with interval 0 it waits for the load
     // handler to give it one.
-    Timer->Enabled(true);
-    Timer1->Interval(kTickMilliseconds);
-    watch_->Interval(kTickMilliseconds);
+    startupTimer_->Enabled(true);
+    tickTimer_->Interval(kTickMilliseconds);
+    watchTimer_->Interval(kTickMilliseconds);
 }
 
 void frmService::Form_Load(const std::string& arguments) {
@@ -98,10 +98,10 @@ void frmService::PrepareRun() {
     try {
         std::string delay =
             parts_.control.GetSetting("Parameters", "TimerInterval", kDefaultStartupDelay);
-        Timer->Interval(ToInteger16(delay));
-        watch_->Enabled(true);
+        startupTimer_->Interval(ToInteger16(delay));
+        watchTimer_->Enabled(true);
         Service_Start();
-        if (Timer->Interval() == 0) ReportReady();
+        if (startupTimer_->Interval() == 0) ReportReady();
     } catch (...) {
         LogError(TrappedErrorText());
     }
@@ -167,8 +167,8 @@ void frmService::Service_Stop() {
 // A pause stops both timers, so that no cycle runs until the service continues.
 void frmService::Service_Pause() {
     try {
-        Timer->Enabled(false);
-        Timer1->Enabled(false);
+        startupTimer_->Enabled(false);
+        tickTimer_->Enabled(false);
         state_.Paused = true;
         LogError("Service paused");
         ShowStatus(true);
@@ -180,7 +180,7 @@ void frmService::Service_Pause() {
 // A continue checks the settings again; that check switches the tick back on.
 void frmService::Service_Continue() {
     try {
-        Timer->Enabled(true);
+        startupTimer_->Enabled(true);
         state_.Paused = false;
         LogInformation("Service continued");
         ShowStatus(true);
@@ -216,16 +216,16 @@ void frmService::Service_Control(int /*code*/) {}
 
 // The check waits while a cycle runs (after a continue that came during one): the timer fires
 // again.
-void frmService::Timer_Timer() {
+void frmService::OnStartupTimer() {
     if (cycleRunning_) return;
-    Timer->Enabled(false);
+    startupTimer_->Enabled(false);
     const std::string problem = CheckAll();
     if (!problem.empty()) {
         StopForBadSettings(problem);
         return;
     }
     ReportReady();
-    Timer1->Enabled(true);
+    tickTimer_->Enabled(true);
 }
 
 // The settings check of a start, a continue or a reload: "" when every setting holds (the scan
@@ -265,11 +265,11 @@ void frmService::StopForBadSettings(const std::string& text) {
 // Cycles run every CheckTicks ticks, counted from the end of the previous cycle: the tick is off
 // while a cycle runs. Whatever happens in the cycle, the tick is switched on again afterwards,
 // unless the service paused or stops meanwhile.
-void frmService::Timer1_Timer() {
+void frmService::OnTick() {
     ++state_.TickCount;
     if (state_.TickCount < state_.CheckTicks) return;
     state_.TickCount = 0;
-    Timer1->Enabled(false);
+    tickTimer_->Enabled(false);
     RunCycle();
 }
 
@@ -310,12 +310,12 @@ void frmService::CycleEnded(const std::string& result, bool failed) {
         reloadWaits_ = false;
         CheckOnReload();
     }
-    if (!state_.Paused) Timer1->Enabled(true);
+    if (!state_.Paused) tickTimer_->Enabled(true);
 }
 
 // Every second the watchdog hears that the loop answers; while a cycle runs, a step of it counts
 // as an answer of its folder, and a folder that has not answered for the timeout is reported.
-void frmService::Watch_Timer() {
+void frmService::OnWatch() {
     parts_.control.KeepAlive();
     if (!cycleRunning_) return;
     const CycleProgress& progress = parts_.work.Progress();

@@ -65,13 +65,12 @@ public:
     void Service_Reload();
     void Service_Control(int code);
 
-    // The start-up check (timer `Timer`) and the one-second tick (timer `Timer1`).
-    void Timer_Timer();
-    void Timer1_Timer();
-    // The one-second watch: keeps the watchdog fed and watches the running cycle.
-    void Watch_Timer();
-
 private:
+    // The start-up check and the one-second tick.
+    void OnStartupTimer();
+    void OnTick();
+    // The one-second watch: keeps the watchdog fed and watches the running cycle.
+    void OnWatch();
     void InstallService();
     void UninstallService();
     void RunCommand(const std::function<void()>& command, const char* success, const char* failure);
@@ -110,9 +109,9 @@ private:
     std::string silentFolder_;        // the folder reported as not answering, "" when none
     std::string silentNote_;          // its note on the status line
     std::string settingsNote_;        // the errors a reload found in options.ini, "" when none
-    std::unique_ptr<LoopTimer> Timer;    // the one-shot start-up check
-    std::unique_ptr<LoopTimer> Timer1;   // the one-second tick
-    std::unique_ptr<LoopTimer> watch_;   // the one-second watch
+    std::unique_ptr<LoopTimer> startupTimer_;  // the one-shot start-up check
+    std::unique_ptr<LoopTimer> tickTimer_;     // the one-second tick
+    std::unique_ptr<LoopTimer> watchTimer_;    // the one-second watch
 };
 
 }  // namespace quorvel

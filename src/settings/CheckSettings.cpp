@@ -51,7 +51,7 @@ std::string CheckSettings(const std::filesystem::path& appFolder, clsINI& Ini, c
     std::string errors;
     for (const RequiredKey& required : kRequiredKeys) {
         if (std::string_view(required.key) == "Password" && PasswordNotNeeded(Ini)) continue;
-        if (Ini.ReadINI(required.key, std::string(required.section)).empty()) {
+        if (Ini.ReadINI(required.key, required.section).empty()) {
             errors += required.messageWhenEmpty;
             errors += "\r\n";
         }

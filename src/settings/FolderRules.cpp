@@ -101,8 +101,8 @@ bool FoldersOverlap(const std::filesystem::path& a, const std::filesystem::path&
 
 std::string FolderOverlapText(const std::string& mailFolder, const std::string& lostFolder) {
     return "Каталог неотправленной почты не может совпадать с каталогом почты или лежать с ним один в другом: "
-           "[Main] MailFolder = \"" + CleanHeaderText(mailFolder) + "\", [Main] LostFolder = \"" +
-           CleanHeaderText(lostFolder) + "\"";
+           "[Main] MailFolder = \"" + CleanLogText(mailFolder) + "\", [Main] LostFolder = \"" +
+           CleanLogText(lostFolder) + "\"";
 }
 
 std::string FolderOverlapRule(clsINI& Ini, const std::filesystem::path& appFolder) {
@@ -124,7 +124,7 @@ std::vector<std::string> ExposedFolderWarnings(clsINI& Ini, const std::filesyste
             if (Contains(seen, {info.st_dev, info.st_ino})) continue;
             seen.push_back({info.st_dev, info.st_ino});
             if (info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) continue;
-            warnings.push_back("warning: " + CleanHeaderText(above.string()) + ", above [Main] " + key +
+            warnings.push_back("warning: " + CleanLogText(above.string()) + ", above [Main] " + key +
                                ", can be changed by others than root (owner " + std::to_string(info.st_uid) +
                                ", mode " + Octal(info.st_mode) + "): they could put another folder in its place");
         }

@@ -18,7 +18,7 @@ std::string ReadableByOthers(const std::filesystem::path& path, const std::strin
     if (::stat(path.c_str(), &info) != 0 || (info.st_mode & S_IROTH) == 0) return "";
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-    return CleanHeaderText(path.string()) + " (" + what + ") can be read by any user (mode " + mode +
+    return CleanLogText(path.string()) + " (" + what + ") can be read by any user (mode " + mode +
            "); make it readable by its owner and group only (chmod o-r)";
 }
 

@@ -60,11 +60,11 @@ std::string CAFileRule(clsINI& Ini, const std::filesystem::path& appFolder) {
     } else if (!S_ISREG(info.st_mode)) {
         reason = "not a regular file";
     } else if (!HoldsCertificate(path)) {
-        return "[SMTP] CAFile holds no certificate: \"" + CleanHeaderText(value) + "\" (" + CleanHeaderText(path.string()) + ")\r\n";
+        return "[SMTP] CAFile holds no certificate: \"" + CleanLogText(value) + "\" (" + CleanLogText(path.string()) + ")\r\n";
     }
     if (reason == nullptr) return "";
-    return "[SMTP] CAFile cannot be read: \"" + CleanHeaderText(value) + "\" (" +
-           CleanHeaderText(path.string()) + ": " + reason + ")\r\n";
+    return "[SMTP] CAFile cannot be read: \"" + CleanLogText(value) + "\" (" +
+           CleanLogText(path.string()) + ": " + reason + ")\r\n";
 }
 
 }  // namespace quorvel

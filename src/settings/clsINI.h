@@ -16,7 +16,7 @@ namespace quorvel {
 // occurrence of a section or of a key wins.
 //
 // Until Load, every read opens and parses the file afresh. Load takes the file's text once, and
-// every later read comes from that snapshot until the next Load, FileName or SaveINI, so that one
+// every later read comes from that snapshot until the next Load or FileName, so that one
 // cycle sees one version of the settings even while the file is being edited.
 class clsINI {
 public:
@@ -35,20 +35,10 @@ public:
     // file is missing.
     std::optional<std::string> Text() const;
 
-    // An empty Section means the section of the previous call, or "Main" on the first; the
-    // section actually used is written back into Section and remembered.
-    std::string ReadINI(const std::string& KeyName, std::string& Section);
-    std::string ReadINI(const std::string& KeyName, const std::string& Section);
-
-    // Replaces the key in its section, or adds it (and the section); creates the file when
-    // missing. The same section default as ReadINI. Throws Error when the file cannot be written.
-    void SaveINI(std::string_view KeyValue, const std::string& KeyName, std::string& Section);
+    std::string ReadINI(std::string_view KeyName, std::string_view Section) const;
 
 private:
-    std::string UseSection(std::string& Section);
-
     std::filesystem::path fileName_;
-    std::string rememberedSection_;
     std::optional<std::optional<std::string>> snapshot_;  // set by Load: the text, or a missing file
 };
 
