@@ -49,19 +49,20 @@ TEST_F(SendMailTest, BatchArrivesOverStartTlsWithHeadersBodyEnvelopeAndAttachmen
     Configure(server, "Security=StartTLS\r\nCAFile=" + server.CAFile().string());
     const std::string big(300000, '\x7f');
     Drop("b.pdf", "abc"), Drop("report.xml", big), Drop("README", "");
-    ASSERT_EQ(Send("buh@example.com", {"b.pdf", "report.xml", "README"}), "ok");
+    ASSERT_EQ(Send("buh@example.com", {"b.pdf", "report.xml", "README"}, "Отчёт"), "ok");
     EXPECT_EQ(testing::LogTexts(log_.Path()), Names{"Отправка почты на: buh"});
     const auto m = server.WaitForMessages(1).at(0);
     EXPECT_EQ(m.MailFrom, "sender@example.com");
     EXPECT_EQ(m.Recipients, (Names{"buh@example.com", "sender@example.com"}));
     EXPECT_EQ(m.Header("From") + "|" + m.Header("To") + "|" + m.Header("Subject") + "|" + m.Header("MIME-Version") + "|" +
-              m.Header("Bcc") + m.Header("Cc"), "sender@example.com|buh@example.com|report.xml|1.0|");  // blind copy: envelope only
+              m.Header("Bcc") + m.Header("Cc"), "sender@example.com|buh@example.com|Отчёт|1.0|");  // blind copy: envelope only
     EXPECT_TRUE(!m.Header("Date").empty() && m.Header("Message-ID").ends_with("@example.com>")) << m.Header("Message-ID");
     EXPECT_EQ(m.Body, "Вложения (3): \r\nb.pdf\r\nreport.xml\r\nREADME\r\n---\r\nS");
     EXPECT_TRUE(m.Attachments == (std::vector<testing::ReceivedAttachment>{{"b.pdf", "application/pdf", "abc"},
                                                                           {"report.xml", "application/xml", big},
                                                                           {"README", "application/octet-stream", ""}}));
     EXPECT_TRUE(m.Defects.empty());
+    EXPECT_TRUE(std::all_of(m.Raw.begin(), m.Raw.end(), [](unsigned char c) { return c < 128; })) << "a short subject too";
     EXPECT_EQ(server.Commands(), "EHLO\nSTARTTLS\nEHLO tls\nAUTH tls\nMAIL tls\nRCPT tls\nRCPT tls\nDATA tls\nQUIT tls\n");
 }
 // Names, subject and address lists arrive as meant and cannot add a header, a recipient or a command.
@@ -122,6 +123,7 @@ TEST_F(SendMailTest, RefusalsSayWhyAndSendNothingTheyShouldNot) {
     const struct { SmtpServer::Fault fault; std::string serverSecurity, security; bool trusted; std::string password, prefix, notSent; long sizeLimit; } cases[] = {
         {None, "starttls", "starttls", false, "secret", "Error  60: SSL certificate problem: unable to get local issuer certificate", "AUTH", 0},
         {None, "none", "starttls", true, "secret", "Error  64: STARTTLS not supported", "AUTH", 0},
+        {WrongName, "tls", "tls", true, "secret", "Error  60: SSL: no alternative certificate subject name matches", "AUTH", 0},
         {None, "starttls", "none", false, "secret", "Error  67: No login offered: the server lists no AUTH in its reply to EHLO, "
                                                     "so nothing was sent; it offers STARTTLS: try [SMTP] Security=starttls", "MAIL", 0},
         {NoAuth, "starttls", "starttls", true, "secret", "Error  67: No login offered: the server lists no AUTH in its reply to EHLO, "
