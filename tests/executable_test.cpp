@@ -8,6 +8,7 @@
 #include "service/UnitFiles.h"
 #include "support/ServerProcess.h"
 #include "support/SmtpServer.h"
+#include "support/SshfsMount.h"
 #include "support/TempDir.h"
 
 namespace quorvel {
@@ -243,32 +244,20 @@ TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
     const fs::path share = dir / "share", mount = dir / "mount";
     fs::create_directories(share / "mail");
     fs::create_directory(mount);
-    testing::WriteFile(dir / "sftp", "#!/bin/sh\necho $$ >" + (dir / "sftp.pid").string() + "\nexec /usr/lib/openssh/sftp-server\n");
-    fs::permissions(dir / "sftp", fs::perms::owner_all);
-    if (std::system(("sshfs -o ssh_command=" + (dir / "sftp").string() + " x:" + share.string() + " " + mount.string() + " 2>/dev/null").c_str()) != 0) {
-        GTEST_SKIP() << "no FUSE mount here (sshfs, /dev/fuse and root are needed)";
-    }
-    const pid_t sftp = std::stoi(testing::ReadFile(dir / "sftp.pid"));
-    struct Unmount {
-        pid_t sftp;
-        std::string mount;
-        ~Unmount() {
-            ::kill(sftp, SIGCONT);
-            if (std::system(("fusermount3 -u -z " + mount).c_str()) != 0) return;
-        }
-    } unmount{sftp, mount.string()};
+    testing::SshfsMount shared(share, mount);
+    if (!shared.Mounted()) GTEST_SKIP() << "no FUSE mount here (sshfs, /dev/fuse and root are needed)";
     const std::string silent = "<3>Каталог почты " + (mount / "mail").string() + " не отвечает с ";
     testing::WriteFile(dir / "options.ini", std::regex_replace(options, std::regex("MailFolder=[^\n]*"), "MailFolder=" + (mount / "mail").string()));
     ServerProcess server(exe, {{}, {"TimerInterval=50", "WATCHDOG_USEC=2000000"}, false});
     testing::WriteFile(share / "mail/buh/b.txt", "b");
     ASSERT_EQ(smtp.WaitForMessages(1).size(), 1u) << "the share answers";
-    ::kill(sftp, SIGSTOP);
+    shared.Pause();
     ASSERT_TRUE(server.WaitForError(silent));
     const auto stopped = std::chrono::steady_clock::now();
     server.Signal(SIGTERM);
     EXPECT_TRUE(server.MainThreadEnded());
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
-    ::kill(sftp, SIGCONT);
+    shared.Resume();
     EXPECT_EQ(server.Wait(), 0);
     const std::string notices = server.Notifications();
     EXPECT_TRUE(std::regex_search(notices, std::regex("(WATCHDOG=1\n){3}STATUS=[^\n]*; " + silent.substr(3) + "[^\n]*\nSTATUS=Остановка\n")))

@@ -1,9 +1,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +11,7 @@
 
 #include "base/FileDescriptor.h"
 #include "mail/LeaseLockTest.h"
+#include "support/SshfsMount.h"
 #include "support/TempDir.h"
 
 namespace quorvel {
@@ -95,46 +94,11 @@ TEST(LeaseLockTest, WithoutLeasesAFileIsUnseenUnlessLocked) {
     EXPECT_EQ(AsNobody(dir / "report.pdf", {-1, 2, 3}) + AsNobody(dir / "private", {-1}), "2111");
 }
 
-// A real FUSE file system: sshfs in its passive mode, speaking SFTP over a socket pair with the
-// local sftp-server, so that no SSH server is needed. Both end with the test.
-class SshfsMount {
-public:
-    SshfsMount(const fs::path& source, const fs::path& mountPoint) : mountPoint_(mountPoint) {
-        int pair[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return;
-        server_ = Start(pair[0], {"/usr/lib/openssh/sftp-server"});
-        client_ = Start(pair[1], {"sshfs", "-f", "-o", "passive", ":" + source.string(), mountPoint.string()});
-        ::close(pair[0]), ::close(pair[1]);
-        for (int tries = 0; tries < 500 && !Mounted(); ++tries) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ~SshfsMount() {
-        if (Mounted() && std::system(("fusermount3 -u " + mountPoint_.string()).c_str()) != 0) return;
-        for (pid_t pid : {client_, server_}) if (pid > 0) ::kill(pid, SIGTERM), ::waitpid(pid, nullptr, 0);
-    }
-    bool Mounted() const {
-        struct statfs info {};
-        return ::statfs(mountPoint_.c_str(), &info) == 0 && info.f_type == 0x65735546;
-    }
-
-private:
-    static pid_t Start(int fd, const std::vector<std::string>& command) {
-        const pid_t pid = ::fork();
-        if (pid != 0) return pid;
-        ::dup2(fd, 0), ::dup2(fd, 1);
-        std::vector<char*> argv;
-        for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    fs::path mountPoint_;
-    pid_t server_ = -1, client_ = -1;
-};
 TEST(LeaseLockTest, AFileOnAFuseMountIsUnseen) {
     testing::TempDir dir;
     testing::WriteFile(dir / "source/report.pdf", "report");
     fs::create_directory(dir / "mount");
-    SshfsMount mount(dir / "source", dir / "mount");
+    testing::SshfsMount mount(dir / "source", dir / "mount");
     if (!mount.Mounted()) GTEST_SKIP() << "cannot mount a FUSE file system here (no /dev/fuse, sshfs or the right to mount)";
     StatfsFileSystemKind kind;
     LeaseLockTest lockTest(kind);

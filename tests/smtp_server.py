@@ -7,7 +7,7 @@ drop: closes once the data has arrived; stall: never answers EHLO; stall-data: s
 slow-final: answers the data after 5 s, never QUIT; hold-rcpt / hold-data: create DIR/held at the first RCPT
 or the data, wait for DIR/release (hold-rcpt then refuses the --refuse addresses); fail-first: 451 to the first two data; down-first: closes two connections;
 no-auth: offers no AUTH and takes mail without it; bare-auth: lists AUTH without a mechanism; echo-auth: a refused login repeats the login data in base64;
-refuse-data: 552 to the data. DIR/helo gets the name of every EHLO or HELO.
+refuse-data: 552 to the data; wrong-name: a certificate for other.example. DIR/helo gets the name of every EHLO or HELO.
 --oauth xoauth2 / both (with OAUTHBEARER): also an HTTPS token endpoint (see TokenEndpoint), port in DIR/token-port.
 """
 
@@ -31,15 +31,15 @@ def parse_args():
     p.add_argument("--parent", type=int)  # ends when this process does: a crashed test leaves no server
     return p.parse_args()
 
-def make_certs(folder):
+def make_certs(folder, name):
     if os.path.exists(os.path.join(folder, "server.pem")): return
     os.makedirs(folder, exist_ok=True)
     run = lambda *a: subprocess.run(["openssl", *a], cwd=folder, check=True, capture_output=True)
     key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "30"]
     run("req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem", "-subj", "/CN=Quorvel test CA")
-    run("req", *key, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1")
+    run("req", *key, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=" + name)
     with open(os.path.join(folder, "server.ext"), "w") as f:
-        f.write("subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\n")
+        f.write(f"subjectAltName={'IP:' if name[0].isdigit() else 'DNS:'}{name}\nbasicConstraints=CA:FALSE\n")
     run("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
         "-days", "30", "-extfile", "server.ext", "-out", "server.pem")
 
@@ -225,7 +225,7 @@ async def serve(args):
     loop = asyncio.get_running_loop()
     context = None
     if args.security != "none" or args.oauth != "none":
-        make_certs(args.certs)
+        make_certs(args.certs, "other.example" if args.fault == "wrong-name" else "127.0.0.1")
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(os.path.join(args.certs, "server.pem"), os.path.join(args.certs, "server.key"))
     os.makedirs(args.store, exist_ok=True)

@@ -32,7 +32,7 @@ struct ReceivedMessage {
 class SmtpServer {
 public:
     enum class Fault { None, RefuseRecipients, DropInData, Stall, StallInData, SlowFinalReply, HoldAtRecipients,
-                       HoldAtData, DeferRecipients, FailFirst, DownFirst, NoAuth, BareAuth, EchoAuth, RefuseData };
+                       HoldAtData, DeferRecipients, FailFirst, DownFirst, NoAuth, BareAuth, EchoAuth, RefuseData, WrongName };
 
     explicit SmtpServer(Fault fault = Fault::None, const std::vector<std::string>& refused = {},
                         const std::string& security = "none", long sizeLimit = 0, const std::string& oauth = "none");
