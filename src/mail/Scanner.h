@@ -46,14 +46,10 @@ public:
     const std::string& MailPath() const { return mailPath_; }
     void SetMailPath(std::string path) { mailPath_ = std::move(path); }
 
-    // Folders and plain files lying in the mail folder at the last FindMailFolder, in name order.
-    const std::vector<std::string>& Folders() const { return folders_; }
     // The names of the batch of the last CollectFiles, in name order; after a refusal, the files
     // before the locked one.
     std::vector<std::string> Files() const { return batch_ ? batch_->Names() : std::vector<std::string>{}; }
     std::size_t FileCount() const { return batch_ ? batch_->Files().size() : 0; }
-    // Position of the chosen folder in Folders(); Folders().size() when none was chosen.
-    std::size_t Idx() const { return idx_; }
     // The recipient folder served or tried last: the next search starts after it.
     const std::string& LastFolder() const { return lastFolder_; }
     // The last recipient folder whose batch was held back by a locked file, or one not yet quiet
@@ -77,7 +73,7 @@ public:
 
     // The first candidate holding a file, in name order after the folder served or tried last and
     // then from the start, leaving out folders that wait for a retry, or "" when none does. Sets
-    // Folders(), Idx() and the folder the next search starts after. Throws Error when the
+    // the candidates, the chosen one and the folder the next search starts after. Throws Error when the
     // mail folder or a recipient folder cannot be listed.
     std::string FindMailFolder();
 
@@ -136,9 +132,9 @@ private:
     clsINI ini_;
     std::string mailPath_;
     std::optional<FolderListing> mail_;
-    std::vector<std::string> folders_;
+    std::vector<std::string> folders_;  // folders and plain files of the mail folder, in name order
     std::optional<Batch> batch_;
-    std::size_t idx_ = 0;
+    std::size_t idx_ = 0;               // the chosen one among folders_; folders_.size() when none
     std::string lastFolder_;
     std::string heldByLock_;
     SentMemory undeletable_;
