@@ -53,7 +53,8 @@ void RunFind(const std::string& mail) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> args = {"find", mail, "-mindepth", "2", "-maxdepth", "2", "-type", "f"};
+    std::vector<std::string> args = {"find",      mail, "-mindepth", "2",
+                                     "-maxdepth", "2",  "-type",     "f"};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -68,7 +69,8 @@ void RunFind(const std::string& mail) {
 }
 
 void RunScanner(Scanner& scanner) {
-    if (scanner.FindMailFolder().empty() || !scanner.CollectFiles() || scanner.FileCount() != kFiles) {
+    if (scanner.FindMailFolder().empty() || !scanner.CollectFiles() ||
+        scanner.FileCount() != kFiles) {
         throw std::runtime_error("the scanner did not find the batch");
     }
 }
@@ -76,13 +78,14 @@ void RunScanner(Scanner& scanner) {
 double Milliseconds(const std::function<void()>& work) {
     auto start = std::chrono::steady_clock::now();
     work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
 }
 
 void Report(const char* what, std::vector<double> times) {
     std::sort(times.begin(), times.end());
-    std::printf("%-46s median %7.2f ms   min %7.2f ms   max %7.2f ms\n", what, times[times.size() / 2],
-                times.front(), times.back());
+    std::printf("%-46s median %7.2f ms   min %7.2f ms   max %7.2f ms\n", what,
+                times[times.size() / 2], times.front(), times.back());
 }
 
 }  // namespace
@@ -112,8 +115,8 @@ int main(int argc, char** argv) {
             scan.push_back(Milliseconds([&] { RunScanner(scanner); }));
             find.push_back(Milliseconds([&] { RunFind(mail.string()); }));
         }
-        std::printf("%d recipient folders, %d files in the last; %d rounds, warm cache\n", kFolders, kFiles,
-                    kRounds);
+        std::printf("%d recipient folders, %d files in the last; %d rounds, warm cache\n", kFolders,
+                    kFiles, kRounds);
         Report("FindMailFolder + CollectFiles", scan);
         Report("find -mindepth 2 -maxdepth 2 -type f", find);
     } catch (const std::exception& error) {

@@ -1,12 +1,13 @@
 // Soak: many scan cycles through Scanner::ProcessMail against test SMTP servers with random faults,
 // and random changes to the batch while a server holds its reply. Every dropped file has unique
 // content and a ledger entry; at the end each one must be delivered once, in the lost folder, or
-// still waiting in the mail folder, and nothing delivered, lost or waiting may be unknown or corrupt.
+// still waiting in the mail folder, and nothing delivered, lost or waiting may be unknown or
+// corrupt.
 //
 //   soak [CYCLES] [SEED]        (10000 cycles and a random seed by default; the seed is printed)
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,11 +36,15 @@ using Fault = SmtpServer::Fault;
 
 namespace {
 
-// Recipient folders and the first envelope recipient each must reach ("buh" and "board" are aliases).
+// Recipient folders and the first envelope recipient each must reach ("buh" and "board" are
+// aliases).
 const std::vector<std::pair<std::string, std::string>> kFolders = {
-    {"a@example.com", "a@example.com"}, {"b@example.com", "b@example.com"},
-    {"buh", "buh@example.com"}, {"board", "anna@example.com"}};
-const std::vector<std::string> kNames = {"report.pdf", "report.xml", "Отчёт за май.docx", "a b c.txt", "data", "x.csv"};
+    {"a@example.com", "a@example.com"},
+    {"b@example.com", "b@example.com"},
+    {"buh", "buh@example.com"},
+    {"board", "anna@example.com"}};
+const std::vector<std::string> kNames = {"report.pdf", "report.xml", "Отчёт за май.docx",
+                                         "a b c.txt",  "data",       "x.csv"};
 // Refused (550) or deferred (451) at RCPT TO by the servers with those faults.
 const std::vector<std::string> kRefused = {"b@example.com", "anna@example.com"};
 
@@ -78,7 +83,10 @@ long PeakRssKiB() {
 // Sorts a cycle's result into one outcome.
 std::string Outcome(const std::string& result) {
     if (result.empty()) return "nothing to send";
-    if (result.starts_with("ok")) return result.find("not deleted") != std::string::npos ? "sent, changed file kept" : result == "ok" ? "sent" : "sent, other: " + result;
+    if (result.starts_with("ok"))
+        return result.find("not deleted") != std::string::npos ? "sent, changed file kept"
+               : result == "ok"                                ? "sent"
+                                                               : "sent, other: " + result;
     if (result.starts_with("Отправка отложена")) return "deferred (retry)";
     if (result.find("to be sent again)") != std::string::npos) return "changed before read, kept";
     if (result.find("not moved") != std::string::npos) return "lost, some files kept";
@@ -88,14 +96,19 @@ std::string Outcome(const std::string& result) {
 
 class Soak {
 public:
-    explicit Soak(std::uint64_t seed) : rng_(seed), log_(app_.Path(), clock_), lockTest_(fileSystems_),
-                                        scanner_(app_.Path(), log_, lockTest_, clock_) {
+    explicit Soak(std::uint64_t seed)
+        : rng_(seed),
+          log_(app_.Path(), clock_),
+          lockTest_(fileSystems_),
+          scanner_(app_.Path(), log_, lockTest_, clock_) {
         clock_.now = std::chrono::system_clock::now();
         fs::create_directories(app_ / "mail");
         fs::create_directories(app_ / "stage");
-        for (const auto& [folder, address] : kFolders) fs::create_directories(app_ / "mail" / folder);
+        for (const auto& [folder, address] : kFolders)
+            fs::create_directories(app_ / "mail" / folder);
         auto add = [&](std::string name, int weight, int timeout, Fault fault) {
-            targets_.push_back({std::move(name), weight, timeout, std::make_unique<SmtpServer>(fault, kRefused)});
+            targets_.push_back(
+                {std::move(name), weight, timeout, std::make_unique<SmtpServer>(fault, kRefused)});
             targets_.back().port = targets_.back().server->Port();
             targets_.back().holds = fault == Fault::HoldAtRecipients || fault == Fault::HoldAtData;
         };
@@ -124,8 +137,10 @@ public:
                 std::fflush(stdout);
             }
         }
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::printf("%d cycles in %.1f s: %.1f cycles/s; peak RSS %ld KiB\n", cycles, seconds, cycles / seconds, PeakRssKiB());
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("%d cycles in %.1f s: %.1f cycles/s; peak RSS %ld KiB\n", cycles, seconds,
+                    cycles / seconds, PeakRssKiB());
     }
 
     // Cycles against the fault-free server with no retries, the clock moved past every wait,
@@ -149,9 +164,14 @@ public:
                     Entry* e = Find(a.Data, "delivered attachment " + a.FileName);
                     if (!e) continue;
                     ++e->delivered;
-                    const std::string& to = std::find_if(kFolders.begin(), kFolders.end(), [&](auto& f) { return f.first == e->folder; })->second;
-                    if (a.FileName != e->name || std::find(m.Recipients.begin(), m.Recipients.end(), to) == m.Recipients.end()) {
-                        Fail("file " + e->name + " of " + e->folder + " delivered as " + a.FileName + " to the wrong place");
+                    const std::string& to =
+                        std::find_if(kFolders.begin(), kFolders.end(), [&](auto& f) {
+                            return f.first == e->folder;
+                        })->second;
+                    if (a.FileName != e->name || std::find(m.Recipients.begin(), m.Recipients.end(),
+                                                           to) == m.Recipients.end()) {
+                        Fail("file " + e->name + " of " + e->folder + " delivered as " +
+                             a.FileName + " to the wrong place");
                     }
                 }
             }
@@ -164,10 +184,15 @@ public:
             const int places = e.delivered + e.lost + e.waiting;
             const std::string kind = e.live ? "dropped" : "changed by the soak";
             if (e.live ? places != 1 : (places != e.delivered || e.delivered > 1)) {
-                Fail("file " + std::to_string(serial) + " (" + e.folder + "/" + e.name + ", " + kind + "): delivered " +
-                     std::to_string(e.delivered) + ", lost " + std::to_string(e.lost) + ", waiting " + std::to_string(e.waiting));
+                Fail("file " + std::to_string(serial) + " (" + e.folder + "/" + e.name + ", " +
+                     kind + "): delivered " + std::to_string(e.delivered) + ", lost " +
+                     std::to_string(e.lost) + ", waiting " + std::to_string(e.waiting));
             }
-            ++tally[kind + ": " + (e.delivered ? "delivered" : e.lost ? "in the lost folder" : e.waiting ? "waiting" : "gone before its send")];
+            ++tally[kind + ": " +
+                    (e.delivered ? "delivered"
+                     : e.lost    ? "in the lost folder"
+                     : e.waiting ? "waiting"
+                                 : "gone before its send")];
         }
         std::printf("\n%zu files; changes during a send:", ledger_.size());
         for (const auto& [change, count] : changes_) std::printf(" %s %d,", change.c_str(), count);
@@ -175,14 +200,18 @@ public:
         for (const auto& [what, count] : tally) std::printf("  %-45s %6d\n", what.c_str(), count);
         std::printf("\nper fault and outcome (cycles):\n");
         for (const auto& [fault, counts] : outcomes_) {
-            for (const auto& [outcome, count] : counts) std::printf("  %-32s %-28s %6d\n", fault.c_str(), outcome.c_str(), count);
+            for (const auto& [outcome, count] : counts)
+                std::printf("  %-32s %-28s %6d\n", fault.c_str(), outcome.c_str(), count);
         }
-        std::printf("\n%s: %d problem(s)\n", failures_ ? "FAILED" : "every file accounted for", failures_);
+        std::printf("\n%s: %d problem(s)\n", failures_ ? "FAILED" : "every file accounted for",
+                    failures_);
         return failures_ == 0;
     }
 
 private:
-    std::size_t Pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
+    std::size_t Pick(std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_);
+    }
 
     Target& Choose() {
         int total = 0;
@@ -196,11 +225,15 @@ private:
 
     // Every key but [Main] Timer is read afresh at each cycle.
     void WriteSettings(const Target& t, int retryFor) {
-        std::string ini = "[Main]\r\nMailFolder=mail\r\nLostFolder=lost\r\nMail=sender@example.com\r\nTimer=1\r\n"
-                          "Signature=soak\r\n[SMTP]\r\nServer=127.0.0.1\r\nPort=" + std::to_string(t.port) +
-                          "\r\nUser=quorvel\r\nPassword=secret\r\nTimeout=" + std::to_string(t.timeout) +
-                          "\r\nRetryFor=" + std::to_string(retryFor) + "\r\nRetryDelay=" + std::to_string(1 + Pick(3)) +
-                          "\r\n[alias]\r\nbuh=buh@example.com\r\nboard=Anna <anna@example.com>, c@example.com\r\n";
+        std::string ini =
+            "[Main]\r\nMailFolder=mail\r\nLostFolder=lost\r\nMail=sender@example.com\r\nTimer=1\r\n"
+            "Signature=soak\r\n[SMTP]\r\nServer=127.0.0.1\r\nPort=" +
+            std::to_string(t.port) +
+            "\r\nUser=quorvel\r\nPassword=secret\r\nTimeout=" + std::to_string(t.timeout) +
+            "\r\nRetryFor=" + std::to_string(retryFor) +
+            "\r\nRetryDelay=" + std::to_string(1 + Pick(3)) +
+            "\r\n[alias]\r\nbuh=buh@example.com\r\nboard=Anna <anna@example.com>, "
+            "c@example.com\r\n";
         WriteFile(app_ / "options.ini", ini);
     }
 
@@ -208,13 +241,18 @@ private:
     std::string Cycle(const Target& t) {
         auto cycle = std::async(std::launch::async, [this] { return scanner_.ProcessMail(); });
         // The server keeps its hold files in its store, beside its certificates (see SmtpServer).
-        const fs::path held = t.holds ? t.server->CAFile().parent_path().parent_path() / "store" / "held" : fs::path();
+        const fs::path held =
+            t.holds ? t.server->CAFile().parent_path().parent_path() / "store" / "held"
+                    : fs::path();
         while (cycle.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready) {
             if (!t.holds || !fs::exists(held)) continue;
-            // The cycle's thread waits for the reply meanwhile; the folder it chose is the one being sent.
+            // The cycle's thread waits for the reply meanwhile; the folder it chose is the one
+            // being sent.
             for (int n = 1 + static_cast<int>(Pick(3)); n-- > 0;) Change(scanner_.LastFolder());
             t.server->Release();
-            while (fs::exists(held) && cycle.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {}
+            while (fs::exists(held) &&
+                   cycle.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
+            }
         }
         try {
             return cycle.get();
@@ -224,7 +262,8 @@ private:
         }
     }
 
-    // A serial number, then random bytes: mostly small, one file in a hundred larger than a read piece.
+    // A serial number, then random bytes: mostly small, one file in a hundred larger than a read
+    // piece.
     std::string Content(std::size_t serial) {
         std::string s = "quorvel soak file " + std::to_string(serial) + "\n";
         const std::size_t size = Pick(100) == 0 ? 200000 + Pick(200000) : Pick(4096);
@@ -239,7 +278,8 @@ private:
 
     void Drop(const std::string& folder) {
         std::string name = kNames[Pick(kNames.size())];
-        if (fs::exists(app_ / "mail" / folder / name)) name = "file " + std::to_string(ledger_.size()) + ".bin";
+        if (fs::exists(app_ / "mail" / folder / name))
+            name = "file " + std::to_string(ledger_.size()) + ".bin";
         const std::string content = Content(ledger_.size());
         Record(folder, name, content);
         WriteFile(app_ / "mail" / folder / name, content);
@@ -249,7 +289,8 @@ private:
     void Change(const std::string& folder) {
         std::vector<fs::path> files;
         for (const auto& entry : fs::directory_iterator(app_ / "mail" / folder)) {
-            if (entry.is_regular_file() && !entry.path().filename().string().starts_with(".")) files.push_back(entry.path());
+            if (entry.is_regular_file() && !entry.path().filename().string().starts_with("."))
+                files.push_back(entry.path());
         }
         const char* kinds[] = {"added", "replaced", "withdrawn", "rewritten", "appended"};
         const std::size_t kind = files.empty() ? 0 : Pick(5);
@@ -288,7 +329,8 @@ private:
         for (const auto& folder : fs::directory_iterator(app_ / top)) {
             for (const auto& file : fs::directory_iterator(folder.path())) {
                 Entry* e = Find(ReadFile(file.path()), top + " file " + file.path().string());
-                if (e && e->folder != folder.path().filename()) Fail(file.path().string() + " belongs to " + e->folder);
+                if (e && e->folder != folder.path().filename())
+                    Fail(file.path().string() + " belongs to " + e->folder);
                 if (e) ++(e->*count);
             }
         }
@@ -319,7 +361,8 @@ int main(int argc, char** argv) {
     const int cycles = argc > 1 ? std::atoi(argv[1]) : 10000;
     const std::uint64_t seed = argc > 2 ? std::stoull(argv[2]) : std::random_device{}();
     std::printf("soak: %d cycles, seed %llu (soak %d %llu makes the same random choices)\n", cycles,
-                static_cast<unsigned long long>(seed), cycles, static_cast<unsigned long long>(seed));
+                static_cast<unsigned long long>(seed), cycles,
+                static_cast<unsigned long long>(seed));
     std::fflush(stdout);
     Soak soak(seed);
     soak.Run(cycles);

@@ -18,7 +18,8 @@ namespace fuzz {
 
 inline void Check(bool ok, const char* what, std::string_view detail = {}) {
     if (ok) return;
-    std::fprintf(stderr, "FINDING: %s [%.*s]\n", what, static_cast<int>(detail.size()), detail.data());
+    std::fprintf(stderr, "FINDING: %s [%.*s]\n", what, static_cast<int>(detail.size()),
+                 detail.data());
     std::abort();
 }
 
@@ -26,10 +27,15 @@ inline void Check(bool ok, const char* what, std::string_view detail = {}) {
 inline bool IsUtf8(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
         const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t n = c < 0x80 ? 0 : c >= 0xC2 && c < 0xE0 ? 1 : c >= 0xE0 && c < 0xF0 ? 2 : c >= 0xF0 && c < 0xF5 ? 3 : 9;
+        std::size_t n = c < 0x80                ? 0
+                        : c >= 0xC2 && c < 0xE0 ? 1
+                        : c >= 0xE0 && c < 0xF0 ? 2
+                        : c >= 0xF0 && c < 0xF5 ? 3
+                                                : 9;
         if (n == 9 || i + n >= s.size()) return false;
         const auto c1 = static_cast<unsigned char>(s[i + (n ? 1 : 0)]);
-        if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 >= 0xA0) || (c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 >= 0x90)) {
+        if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 >= 0xA0) || (c == 0xF0 && c1 < 0x90) ||
+            (c == 0xF4 && c1 >= 0x90)) {
             return false;
         }
         for (std::size_t k = 1; k <= n; ++k) {
@@ -41,7 +47,8 @@ inline bool IsUtf8(std::string_view s) {
 }
 
 // Splits the fuzz input at NUL bytes into `count` fields; the last one takes the rest.
-inline std::vector<std::string> Fields(const std::uint8_t* data, std::size_t size, std::size_t count) {
+inline std::vector<std::string> Fields(const std::uint8_t* data, std::size_t size,
+                                       std::size_t count) {
     std::vector<std::string> fields(count);
     std::string_view rest(reinterpret_cast<const char*>(data), size);
     for (std::size_t i = 0; i + 1 < count; ++i) {
@@ -66,7 +73,10 @@ inline void UseLocale(bool cp1251) {
 inline const std::filesystem::path& ScratchFolder() {
     static const std::filesystem::path folder = [] {
         const std::filesystem::path shm = "/dev/shm";  // a RAM file system keeps the writes cheap
-        std::string pattern = ((std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path()) / "quorvel-fuzz-XXXXXX").string();
+        std::string pattern =
+            ((std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path()) /
+             "quorvel-fuzz-XXXXXX")
+                .string();
         Check(::mkdtemp(pattern.data()) != nullptr, "mkdtemp");
         std::atexit([] { std::filesystem::remove_all(ScratchFolder()); });
         return std::filesystem::path(pattern);
@@ -76,7 +86,8 @@ inline const std::filesystem::path& ScratchFolder() {
 
 inline std::filesystem::path WriteOptions(std::string_view content) {
     const auto path = ScratchFolder() / "options.ini";
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(content.data(), static_cast<std::streamsize>(content.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(content.data(), static_cast<std::streamsize>(content.size()));
     return path;
 }
 
@@ -84,7 +95,9 @@ inline std::string Base64Decode(std::string_view text) {
     std::string out;
     unsigned bits = 0, count = 0;
     for (char c : text) {
-        const auto digit = std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/").find(c);
+        const auto digit =
+            std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
+                .find(c);
         if (c == '=') break;
         Check(digit != std::string_view::npos, "not base64", text);
         bits = (bits << 6) | static_cast<unsigned>(digit);
@@ -112,7 +125,8 @@ inline std::string DecodeWords(std::string_view text, std::size_t lineLimit, std
     for (std::string_view line : FoldedLines(text)) {
         Check(used + line.size() <= lineLimit, "line over the limit", text);
         const auto start = line.find("=?UTF-8?B?"), end = line.rfind("?=");
-        Check(start != std::string_view::npos && end != std::string_view::npos && end > start, "not a word", line);
+        Check(start != std::string_view::npos && end != std::string_view::npos && end > start,
+              "not a word", line);
         Check(end + 2 - start <= 75, "word over 75 characters", line);
         const std::string word = Base64Decode(line.substr(start + 10, end - start - 10));
         Check(IsUtf8(word), "word ends inside a character", line);

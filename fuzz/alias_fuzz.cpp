@@ -16,8 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string address = quorvel::GetAddress(folder, ini);
     if (address == folder) return 0;
     const std::string text = quorvel::TextCodec::ForLocale().ToUtf8(file);
-    fuzz::Check(address.find_first_of("\r\n=") == std::string::npos, "address holds a line end or =", address);
+    fuzz::Check(address.find_first_of("\r\n=") == std::string::npos,
+                "address holds a line end or =", address);
     fuzz::Check(fuzz::IsUtf8(address), "address is not UTF-8", address);
-    fuzz::Check(text.find(folder + "=" + address) != std::string::npos, "address is not in the file", address);
+    fuzz::Check(text.find(folder + "=" + address) != std::string::npos,
+                "address is not in the file", address);
     return 0;
 }

@@ -19,18 +19,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quorvel::Base64Lines lines;
     std::string encoded, buffer;
     for (std::size_t done = 0, turn = 0; done < bytes.size(); ++turn) {
-        const std::size_t room = rooms[turn % sizes] % 4 == 0 ? rooms[turn % sizes] * 64 : rooms[turn % sizes] % 90;
+        const std::size_t room =
+            rooms[turn % sizes] % 4 == 0 ? rooms[turn % sizes] * 64 : rooms[turn % sizes] % 90;
         const std::size_t take = std::min(bytes.size() - done, lines.InputFor(room));
-        fuzz::Check(take % 3 == 0 || done + take == bytes.size(), "a piece before the last splits a group", bytes);
+        fuzz::Check(take % 3 == 0 || done + take == bytes.size(),
+                    "a piece before the last splits a group", bytes);
         const std::size_t more = std::min(bytes.size() - done, take + 3);
         if (more > take) {
             quorvel::Base64Lines probe = lines;
             buffer.assign(room + 8, '\0');
-            fuzz::Check(probe.Encode(input + done, more, buffer.data()) > room, "a group more would have fit", bytes);
+            fuzz::Check(probe.Encode(input + done, more, buffer.data()) > room,
+                        "a group more would have fit", bytes);
         }
         buffer.assign(room, '\0');
         const std::size_t written = lines.Encode(input + done, take, buffer.data());
-        fuzz::Check(written <= room && (take == 0) == (written == 0), "the piece does not fit its buffer", bytes);
+        fuzz::Check(written <= room && (take == 0) == (written == 0),
+                    "the piece does not fit its buffer", bytes);
         encoded.append(buffer, 0, written);
         done += take;
         if (take == 0) {  // a buffer too small for the next group: the stream spills it to the next
@@ -41,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    fuzz::Check(encoded.size() == quorvel::Base64LinesSize(bytes.size()), "length is not Base64LinesSize", bytes);
+    fuzz::Check(encoded.size() == quorvel::Base64LinesSize(bytes.size()),
+                "length is not Base64LinesSize", bytes);
     std::string joined;
     for (std::size_t start = 0; start < encoded.size();) {
         const std::size_t end = std::min(encoded.find("\r\n", start), encoded.size());

@@ -23,12 +23,14 @@ std::string PercentDecode(std::string_view text) {
 
 // filename="name", filename*=UTF-8''pct, or filename*N*= continuations of at most 60 characters.
 std::string DecodeFileName(std::string_view parameter) {
-    if (parameter.starts_with("filename=\"")) return std::string(parameter.substr(10, parameter.size() - 11));
+    if (parameter.starts_with("filename=\""))
+        return std::string(parameter.substr(10, parameter.size() - 11));
     if (parameter.starts_with("filename*=UTF-8''")) return PercentDecode(parameter.substr(17));
     std::string out;
     std::size_t number = 0;
     for (std::string_view line : fuzz::FoldedLines(parameter)) {
-        const std::string head = (number ? " filename*" : "filename*") + std::to_string(number) + "*=" + (number ? "" : "UTF-8''");
+        const std::string head = (number ? " filename*" : "filename*") + std::to_string(number) +
+                                 "*=" + (number ? "" : "UTF-8''");
         fuzz::Check(line.starts_with(head), "continuation out of order", parameter);
         line.remove_prefix(head.size());
         if (line.ends_with(";")) line.remove_suffix(1);
@@ -56,15 +58,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const std::string subject = quorvel::UnstructuredHeaderValue(raw, used);
-    if (subject != clean) fuzz::Check(fuzz::DecodeWords(subject, 76, used) == clean, "subject does not decode back", subject);
+    if (subject != clean)
+        fuzz::Check(fuzz::DecodeWords(subject, 76, used) == clean, "subject does not decode back",
+                    subject);
     fuzz::Check(quorvel::EncodeWords(clean, used).empty() == clean.empty(), "no words for text");
-    if (!clean.empty()) fuzz::Check(fuzz::DecodeWords(quorvel::EncodeWords(clean, used), 76, used) == clean, "words", clean);
+    if (!clean.empty())
+        fuzz::Check(fuzz::DecodeWords(quorvel::EncodeWords(clean, used), 76, used) == clean,
+                    "words", clean);
 
-    // In the header the parameters stand on a folded line of their own: " name=..." and " filename...".
+    // In the header the parameters stand on a folded line of their own: " name=..." and "
+    // filename...".
     const std::string name = quorvel::NameParameter(clean);
-    fuzz::Check(name.starts_with("name=\"") && name.ends_with("\""), "name parameter is not quoted", name);
+    fuzz::Check(name.starts_with("name=\"") && name.ends_with("\""), "name parameter is not quoted",
+                name);
     const std::string quoted = name.substr(6, name.size() - 7);
-    if (quoted != clean) fuzz::Check(fuzz::DecodeWords(" " + name, 76, 0) == clean, "name does not decode back", name);
-    fuzz::Check(DecodeFileName(quorvel::FileNameParameter(clean)) == clean, "file name does not decode back", clean);
+    if (quoted != clean)
+        fuzz::Check(fuzz::DecodeWords(" " + name, 76, 0) == clean, "name does not decode back",
+                    name);
+    fuzz::Check(DecodeFileName(quorvel::FileNameParameter(clean)) == clean,
+                "file name does not decode back", clean);
     return 0;
 }

@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Check(fuzz::IsUtf8(value), "value is not UTF-8", value);
     fuzz::Check(value.find_first_of("\r\n") == std::string::npos, "value holds a line end", value);
     if (codec.FromUtf8(codec.ToUtf8(file)) == file) {
-        fuzz::Check(codec.FromUtf8(value).size() <= quorvel::clsINI::kValueLimit, "value over 254 bytes", value);
+        fuzz::Check(codec.FromUtf8(value).size() <= quorvel::clsINI::kValueLimit,
+                    "value over 254 bytes", value);
     }
     return 0;
 }

@@ -34,8 +34,10 @@ protected:
     testing::SmtpServer smtp{testing::SmtpServer::Fault::None, {}, "none", 0, "xoauth2"};
     const fs::path exe = dir / "quorvel-server";
     const std::string mail = (dir / "mail").string();
-    const std::string options = "[Main]\nMailFolder=" + mail + "\nMail=robot@example.com\nLostFolder=" +
-                                (dir / "lost").string() + "\nTimer=1\n" + smtp.SmtpSection(5) + "[alias]\nbuh=buh@example.com\n";
+    const std::string options = "[Main]\nMailFolder=" + mail +
+                                "\nMail=robot@example.com\nLostFolder=" + (dir / "lost").string() +
+                                "\nTimer=1\n" + smtp.SmtpSection(5) +
+                                "[alias]\nbuh=buh@example.com\n";
 };
 
 // With a start-up delay of 0 no settings check ever runs and systemd hears READY=1 at once; without
@@ -48,7 +50,8 @@ TEST_F(ExecutableTest, TheStartUpDelayDecidesReadinessAndABrokenPipeDoesNotEndTh
     ASSERT_TRUE(ready.WaitForError(kStarted));
     ready.Signal(SIGINT);
     EXPECT_EQ(ready.Wait(), 0);
-    EXPECT_EQ(ready.Notifications(), "READY=1\nSTATUS=Работает; отправок ещё не было\nSTATUS=Остановка\n");
+    EXPECT_EQ(ready.Notifications(),
+              "READY=1\nSTATUS=Работает; отправок ещё не было\nSTATUS=Остановка\n");
     EXPECT_FALSE(fs::exists(dir / "mail.log"));
     ServerProcess server(exe, {{}, {"TimerInterval=-5"}, false});
     const std::string error = "<3>[22] invalid timer interval -5 ms: it must not be negative\n";
@@ -58,9 +61,12 @@ TEST_F(ExecutableTest, TheStartUpDelayDecidesReadinessAndABrokenPipeDoesNotEndTh
     EXPECT_EQ(server.Notifications() + server.Errors(), error);
     if (fs::exists(JournalLog::kJournalSocket)) GTEST_SKIP() << "entries go to the journal here";
     fs::remove(dir / "options.ini");
-    const std::string script = "import os, subprocess, sys; r, w = os.pipe(); os.close(r); sys.exit(subprocess.call("
-                               "sys.argv[1], stderr=w, stdin=subprocess.DEVNULL, env={'TimerInterval': '10'}))";
-    EXPECT_EQ(WEXITSTATUS(std::system(("python3 -c \"" + script + "\" " + exe.string()).c_str())), 78) << "243 is the end by SIGPIPE";
+    const std::string script =
+        "import os, subprocess, sys; r, w = os.pipe(); os.close(r); sys.exit(subprocess.call("
+        "sys.argv[1], stderr=w, stdin=subprocess.DEVNULL, env={'TimerInterval': '10'}))";
+    EXPECT_EQ(WEXITSTATUS(std::system(("python3 -c \"" + script + "\" " + exe.string()).c_str())),
+              78)
+        << "243 is the end by SIGPIPE";
 }
 
 // `/t` checks every setting (status 78, the setting named), then logs in to the server (0, or 69
@@ -68,37 +74,65 @@ TEST_F(ExecutableTest, TheStartUpDelayDecidesReadinessAndABrokenPipeDoesNotEndTh
 // server offers no OAUTHBEARER); no secret or token ever shows, readable ones are warned of, and
 // nothing is sent. Any other argument is refused.
 TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgumentsAreRefused) {
-    for (std::vector<std::string> arguments : std::vector<std::vector<std::string>>{{"/I"}, {"/i", "extra"}, {"/u/i"}}) {
+    for (std::vector<std::string> arguments :
+         std::vector<std::vector<std::string>>{{"/I"}, {"/i", "extra"}, {"/u/i"}}) {
         ServerProcess server(exe, {arguments, {}, false});
         EXPECT_EQ(server.Wait(), 2) << arguments[0];
         EXPECT_EQ(server.Output(), "Invalid Parameter\n");
     }
-    const testing::SmtpServer tlsOnly(testing::SmtpServer::Fault::None, {}, "starttls");  // AUTH only after STARTTLS
-    struct Case { std::string key, value; int status; std::string output; };   // a line changed; a line the output must hold
-    const std::string oauth = "\nAuth=oauth2\nClientId=quorvel-client\nClientSecret=client-secret\nCAFile=" +
-                              smtp.CAFile().string() + "\nTokenUrl=" + smtp.TokenUrl();
+    const testing::SmtpServer tlsOnly(testing::SmtpServer::Fault::None, {},
+                                      "starttls");  // AUTH only after STARTTLS
+    struct Case {
+        std::string key, value;
+        int status;
+        std::string output;
+    };  // a line changed; a line the output must hold
+    const std::string oauth =
+        "\nAuth=oauth2\nClientId=quorvel-client\nClientSecret=client-secret\nCAFile=" +
+        smtp.CAFile().string() + "\nTokenUrl=" + smtp.TokenUrl();
     const std::vector<Case> cases = {
-        {"", "", 0, "QuorvelServer: настройки в порядке\nQuorvelServer: вход на SMTP-сервер 127.0.0.1:" + std::to_string(smtp.Port()) + " выполнен\n"},
-        {"Password", "wrong-7301", 69, "QuorvelServer: вход на SMTP-сервер не выполнен: [67] Login denied (535 5.7.8)\n"},
-        {"Port", std::to_string(tlsOnly.Port()), 69, "QuorvelServer: вход на SMTP-сервер не выполнен: [67] No login offered: "
-                                                    "the server lists no AUTH in its reply to EHLO, so nothing was sent; it offers STARTTLS: try [SMTP] Security=starttls\n"},
+        {"", "", 0,
+         "QuorvelServer: настройки в порядке\nQuorvelServer: вход на SMTP-сервер 127.0.0.1:" +
+             std::to_string(smtp.Port()) + " выполнен\n"},
+        {"Password", "wrong-7301", 69,
+         "QuorvelServer: вход на SMTP-сервер не выполнен: [67] Login denied (535 5.7.8)\n"},
+        {"Port", std::to_string(tlsOnly.Port()), 69,
+         "QuorvelServer: вход на SMTP-сервер не выполнен: [67] No login offered: "
+         "the server lists no AUTH in its reply to EHLO, so nothing was sent; it offers STARTTLS: "
+         "try [SMTP] Security=starttls\n"},
         {"Password", "", 78, "QuorvelServer: Не задан пароль SMTP-сервера\n"},
-        {"Password", "secret\nAuth=kerberos", 78, "QuorvelServer: [SMTP] Auth is not password or oauth2: \"kerberos\"\n"},
-        {"Password", "\nPasswordFile=pw.txt", 0, "pw.txt ([SMTP] PasswordFile) can be read by any user (mode 0644)"},
-        {"Password", oauth, 0, "QuorvelServer: warning: " + (dir / "options.ini").string() +
-                     " (holds [SMTP] ClientSecret) can be read by any user (mode 0644); make it readable by its owner and group "
-                     "only (chmod o-r)\nQuorvelServer: настройки в порядке\nQuorvelServer: access token received from " +
-                     smtp.TokenUrl() + " (client_credentials grant)\nQuorvelServer: вход на SMTP-сервер"},
-        {"User", "nobody" + oauth, 69, "вход на SMTP-сервер не выполнен: [67] Login denied"},  // a fresh token is not fetched again
-        {"Port", "25a", 78, "QuorvelServer: [SMTP] Port is not a whole number from 1 to 65535: \"25a\"\n"},
-        {"Timer", "5\x1b[2J", 78, "QuorvelServer: Неверно задан интервал проверки: [Main] Timer = \"5_[2J\"\n"},
+        {"Password", "secret\nAuth=kerberos", 78,
+         "QuorvelServer: [SMTP] Auth is not password or oauth2: \"kerberos\"\n"},
+        {"Password", "\nPasswordFile=pw.txt", 0,
+         "pw.txt ([SMTP] PasswordFile) can be read by any user (mode 0644)"},
+        {"Password", oauth, 0,
+         "QuorvelServer: warning: " + (dir / "options.ini").string() +
+             " (holds [SMTP] ClientSecret) can be read by any user (mode 0644); make it readable "
+             "by its owner and group "
+             "only (chmod o-r)\nQuorvelServer: настройки в порядке\nQuorvelServer: access token "
+             "received from " +
+             smtp.TokenUrl() + " (client_credentials grant)\nQuorvelServer: вход на SMTP-сервер"},
+        {"User", "nobody" + oauth, 69,
+         "вход на SMTP-сервер не выполнен: [67] Login denied"},  // a fresh token is not fetched
+                                                                 // again
+        {"Port", "25a", 78,
+         "QuorvelServer: [SMTP] Port is not a whole number from 1 to 65535: \"25a\"\n"},
+        {"Timer", "5\x1b[2J", 78,
+         "QuorvelServer: Неверно задан интервал проверки: [Main] Timer = \"5_[2J\"\n"},
         {"Mail", "robot", 78, "QuorvelServer: [Main] Mail: "},
         {"buh", "anna@example.com; boss", 78, "QuorvelServer: [alias] buh: "},
-        {"MailFolder", mail + "/nowhere", 78, "QuorvelServer: Не найден каталог почты " + mail + "/nowhere\n"},
-        {"LostFolder", (dir / "x/y").string(), 78, "QuorvelServer: Не удаётся создать каталог неотправленной почты " + (dir / "x/y").string() + "\n"},
-        {"LostFolder", mail, 78, "QuorvelServer: Каталог неотправленной почты не может совпадать с каталогом почты"},
-        {"LostFolder", (dir / "open/lost").string(), 0, "QuorvelServer: warning: " + (dir / "open").string() + ", above [Main] "
-                       "LostFolder, can be changed by others than root (owner " + std::to_string(::getuid()) + ", mode 0777)"},
+        {"MailFolder", mail + "/nowhere", 78,
+         "QuorvelServer: Не найден каталог почты " + mail + "/nowhere\n"},
+        {"LostFolder", (dir / "x/y").string(), 78,
+         "QuorvelServer: Не удаётся создать каталог неотправленной почты " +
+             (dir / "x/y").string() + "\n"},
+        {"LostFolder", mail, 78,
+         "QuorvelServer: Каталог неотправленной почты не может совпадать с каталогом почты"},
+        {"LostFolder", (dir / "open/lost").string(), 0,
+         "QuorvelServer: warning: " + (dir / "open").string() +
+             ", above [Main] "
+             "LostFolder, can be changed by others than root (owner " +
+             std::to_string(::getuid()) + ", mode 0777)"},
     };
     fs::create_directory(dir / "open");
     fs::permissions(dir / "open", fs::perms::all);
@@ -116,8 +150,10 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
         EXPECT_NE(server.Output().find(c.output), std::string::npos) << server.Output();
         std::set<std::string> lines;  // each finding once
         std::istringstream output(server.Output());
-        for (std::string line; std::getline(output, line);) EXPECT_TRUE(lines.insert(line).second) << line;
-        for (const std::string& secret : {smtp.Password(), "wrong-7301"s, "client-secret"s, "access-token"s}) {
+        for (std::string line; std::getline(output, line);)
+            EXPECT_TRUE(lines.insert(line).second) << line;
+        for (const std::string& secret :
+             {smtp.Password(), "wrong-7301"s, "client-secret"s, "access-token"s}) {
             EXPECT_EQ(server.Output().find(secret), std::string::npos) << secret;
         }
     }
@@ -129,32 +165,39 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
 // /i and /u run in a mount namespace of their own with an empty tmpfs over the unit folder, so
 // the machine's own /etc is never touched. A run that cannot make one is skipped.
 TEST_F(ExecutableTest, InstallAndUninstallInAThrowawayUnitFolder) {
-    testing::WriteFile(dir / "install.sh",
-                       "mount -t tmpfs tmpfs /etc/systemd/system || exit 99\n"
-                       "run() { \"$1\" $3 >\"$2/$4.out\" 2>\"$2/$4.err\"; echo $? >>\"$2/$4.out\"; }\n"
-                       "run \"$1\" \"$2\" /i install; cp -a /etc/systemd/system \"$2/installed\"\n"
-                       "run \"$1\" \"$2\" /u uninstall; cp -a /etc/systemd/system \"$2/uninstalled\"\n"
-                       "run \"$1\" \"$2\" /u again\n"
-                       "mount -o remount,ro /etc/systemd/system && run \"$1\" \"$2\" /i readonly\n");
-    const int status = std::system(("unshare -m sh " + (dir / "install.sh").string() + " " + exe.string() + " " +
-                                    dir.Path().string() + " 2>/dev/null").c_str());
+    testing::WriteFile(
+        dir / "install.sh",
+        "mount -t tmpfs tmpfs /etc/systemd/system || exit 99\n"
+        "run() { \"$1\" $3 >\"$2/$4.out\" 2>\"$2/$4.err\"; echo $? >>\"$2/$4.out\"; }\n"
+        "run \"$1\" \"$2\" /i install; cp -a /etc/systemd/system \"$2/installed\"\n"
+        "run \"$1\" \"$2\" /u uninstall; cp -a /etc/systemd/system \"$2/uninstalled\"\n"
+        "run \"$1\" \"$2\" /u again\n"
+        "mount -o remount,ro /etc/systemd/system && run \"$1\" \"$2\" /i readonly\n");
+    const int status = std::system(("unshare -m sh " + (dir / "install.sh").string() + " " +
+                                    exe.string() + " " + dir.Path().string() + " 2>/dev/null")
+                                       .c_str());
     if (!WIFEXITED(status) || WEXITSTATUS(status) == 99 || !fs::exists(dir / "install.out")) {
         GTEST_SKIP() << "no private mount namespace here (not root?)";
     }
     auto result = [&](const std::string& step) { return testing::ReadFile(dir / (step + ".out")); };
     const fs::path installed = dir / "installed", uninstalled = dir / "uninstalled";
     EXPECT_EQ(result("install"), "QuorvelServer: установлено успешно.\n0\n");
-    EXPECT_EQ(testing::ReadFile(installed / "QuorvelServer.service"), UnitFileText("Служба автоматической отправки почты", exe));
-    EXPECT_EQ(testing::ReadFile(installed / "QuorvelServer.service.d/parameters.conf"), "[Service]\nEnvironment=\"TimerInterval=1000\"\n");
-    EXPECT_EQ(fs::read_symlink(installed / "multi-user.target.wants/QuorvelServer.service"), "/etc/systemd/system/QuorvelServer.service");
+    EXPECT_EQ(testing::ReadFile(installed / "QuorvelServer.service"),
+              UnitFileText("Служба автоматической отправки почты", exe));
+    EXPECT_EQ(testing::ReadFile(installed / "QuorvelServer.service.d/parameters.conf"),
+              "[Service]\nEnvironment=\"TimerInterval=1000\"\n");
+    EXPECT_EQ(fs::read_symlink(installed / "multi-user.target.wants/QuorvelServer.service"),
+              "/etc/systemd/system/QuorvelServer.service");
     EXPECT_EQ(result("uninstall"), "QuorvelServer: деинсталляция завершена\n0\n");
-    for (const char* gone : {"QuorvelServer.service", "QuorvelServer.service.d", "multi-user.target.wants/QuorvelServer.service"}) {
+    for (const char* gone : {"QuorvelServer.service", "QuorvelServer.service.d",
+                             "multi-user.target.wants/QuorvelServer.service"}) {
         EXPECT_FALSE(fs::exists(fs::symlink_status(uninstalled / gone))) << gone;
     }
     EXPECT_EQ(result("again"), "QuorvelServer: ошибка деинсталляции\n1\n");
     EXPECT_NE(testing::ReadFile(dir / "again.err").find("not installed"), std::string::npos);
     EXPECT_EQ(result("readonly"), "QuorvelServer: ошибка при установке\n1\n");
-    EXPECT_NE(testing::ReadFile(dir / "readonly.err").find("Read-only file system"), std::string::npos);
+    EXPECT_NE(testing::ReadFile(dir / "readonly.err").find("Read-only file system"),
+              std::string::npos);
 }
 
 // The running service: options.ini holding a password that anyone may read is warned of at each
@@ -166,7 +209,8 @@ TEST_F(ExecutableTest, InstallAndUninstallInAThrowawayUnitFolder) {
 // the question waits; No keeps the service, and Enter at the next question stops it.
 TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) {
     fs::remove(mail);
-    for (const fs::path file : {"buh/a.txt", "buh/b.txt", "nobody/c.txt"}) testing::WriteFile(dir / "new" / file, file.stem().string());
+    for (const fs::path file : {"buh/a.txt", "buh/b.txt", "nobody/c.txt"})
+        testing::WriteFile(dir / "new" / file, file.stem().string());
     fs::permissions(dir / "options.ini", fs::perms(0644));
     ServerProcess server(exe, {{}, {"TimerInterval=50"}, true});
     ASSERT_TRUE(server.WaitForError("<3>Не найден каталог почты " + mail + "\n"));
@@ -174,61 +218,86 @@ TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) 
 
     const auto delivered = smtp.WaitForMessages(1);
     ASSERT_EQ(delivered.size(), 1u);
-    EXPECT_EQ(delivered[0].Recipients, (std::vector<std::string>{"buh@example.com", "robot@example.com"}));
-    const std::string failure = "Не удалось отправить файлы на адрес: nobody(Error  22: invalid e-mail address \"nobody\")";
+    EXPECT_EQ(delivered[0].Recipients,
+              (std::vector<std::string>{"buh@example.com", "robot@example.com"}));
+    const std::string failure =
+        "Не удалось отправить файлы на адрес: nobody(Error  22: invalid e-mail address \"nobody\")";
     ASSERT_TRUE(server.WaitForError(failure));
     EXPECT_EQ(testing::LogTexts(dir / "mail.log"),
-              (std::vector<std::string>{"", "Найден непустой каталог: buh", "Найдены файлы к отправке: [a.txt] [b.txt] ",
-                                        "Отправка почты на: buh", "Результат отправки: ok", "Найден непустой каталог: nobody",
-                                        "Найдены файлы к отправке: [c.txt] ", "Отправка почты на: nobody",
-                                        "Результат отправки: " + failure}));
+              (std::vector<std::string>{
+                  "", "Найден непустой каталог: buh", "Найдены файлы к отправке: [a.txt] [b.txt] ",
+                  "Отправка почты на: buh", "Результат отправки: ok",
+                  "Найден непустой каталог: nobody", "Найдены файлы к отправке: [c.txt] ",
+                  "Отправка почты на: nobody", "Результат отправки: " + failure}));
     EXPECT_TRUE(fs::is_empty(dir / "mail/buh"));
     EXPECT_EQ(testing::ReadFile(dir / "lost/nobody/c.txt"), "c");
-    fs::create_hard_link(exe, dir / "second");  // a second service beside the first: same options.ini, own outputs
+    fs::create_hard_link(
+        exe, dir / "second");  // a second service beside the first: same options.ini, own outputs
     ServerProcess second(dir / "second", {{}, {"TimerInterval=50"}, false});
     EXPECT_EQ(second.Wait(), 78);
-    EXPECT_NE(second.Errors().find("<3>Сервис уже запущен с этими настройками (pid "), std::string::npos) << second.Errors();
-    EXPECT_EQ(ServerProcess(dir / "second", {{"/t"}, {}, false}).Wait(), 0) << "the settings test runs beside the service";
+    EXPECT_NE(second.Errors().find("<3>Сервис уже запущен с этими настройками (pid "),
+              std::string::npos)
+        << second.Errors();
+    EXPECT_EQ(ServerProcess(dir / "second", {{"/t"}, {}, false}).Wait(), 0)
+        << "the settings test runs beside the service";
 
     server.Signal(SIGUSR2);
     server.Signal(SIGINT);
-    ASSERT_TRUE(server.WaitForTerminal("Stop Service\nAre you sure you want to unload the service?...\nthe service will be stopped\n[Y/n] "));
+    ASSERT_TRUE(
+        server.WaitForTerminal("Stop Service\nAre you sure you want to unload the service?...\nthe "
+                               "service will be stopped\n[Y/n] "));
     server.Signal(SIGUSR1);
     ASSERT_TRUE(server.WaitForError("<3>Service paused\n"));
     testing::WriteFile(dir / "mail/buh/d.txt", "d");
     server.Type("n\n");
     server.Signal(SIGHUP);
     EXPECT_EQ(smtp.WaitForMessages(2).size(), 2u);
-    const std::string reloaded = "<3>Service reloaded: options.ini has errors, the service goes on as before\n<3>Не задан e-mail\n";
-    testing::WriteFile(dir / "options.ini", std::regex_replace(options, std::regex("\nMail=[^\n]*"), ""));
+    const std::string reloaded =
+        "<3>Service reloaded: options.ini has errors, the service goes on as before\n<3>Не задан "
+        "e-mail\n";
+    testing::WriteFile(dir / "options.ini",
+                       std::regex_replace(options, std::regex("\nMail=[^\n]*"), ""));
     server.Signal(SIGHUP);
     ASSERT_TRUE(server.WaitForError(reloaded));
     // The "n" may still be on its way, and an interrupt while the question is open is ignored:
     // interrupt until the question is asked a second time.
-    for (int attempt = 0; server.Signal(SIGINT), !server.WaitForTerminal("[Y/n] ", 2, 400ms); ++attempt) ASSERT_LT(attempt, 50);
+    for (int attempt = 0; server.Signal(SIGINT), !server.WaitForTerminal("[Y/n] ", 2, 400ms);
+         ++attempt)
+        ASSERT_LT(attempt, 50);
     server.Type("\n");
     EXPECT_EQ(server.Wait(), 0);
-    const std::string readable = "<3>" + (dir / "options.ini").string() + " (holds [SMTP] Password) can be read by any user "
-                                 "(mode 0644); make it readable by its owner and group only (chmod o-r)\n";
-    EXPECT_EQ(server.Errors(), kStarted + readable + "<3>Не найден каталог почты " + mail + "\n<6>Каталог почты снова доступен: " +
-                                   mail + "\n<3>" + failure + "\n<3>Service paused\n<6>Service continued\n" + readable + reloaded);
+    const std::string readable =
+        "<3>" + (dir / "options.ini").string() +
+        " (holds [SMTP] Password) can be read by any user "
+        "(mode 0644); make it readable by its owner and group only (chmod o-r)\n";
+    EXPECT_EQ(server.Errors(), kStarted + readable + "<3>Не найден каталог почты " + mail +
+                                   "\n<6>Каталог почты снова доступен: " + mail + "\n<3>" +
+                                   failure + "\n<3>Service paused\n<6>Service continued\n" +
+                                   readable + reloaded);
     // The status line after each change, with the times taken out.
-    const std::string sent = "STATUS=Работает; последняя отправка T: ok\n", failed = "; последняя отправка T: " + failure + "\n";
-    EXPECT_EQ(std::regex_replace(server.Notifications(), std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)"), "T"),
-              "READY=1\nSTATUS=Работает; отправок ещё не было\nSTATUS=Работает; отправок ещё не было; не найден каталог почты " +
-                  mail + "\n" + sent + "STATUS=Работает" + failed + "STATUS=Приостановлена" + failed + "STATUS=Работает" + failed +
-                  "STATUS=Работает" + failed + sent + "STATUS=Работает; последняя отправка T: ok; ошибки в options.ini: Не задан e-mail\n" +
-                  "STOPPING=1\nSTATUS=Остановка\n");
+    const std::string sent = "STATUS=Работает; последняя отправка T: ok\n",
+                      failed = "; последняя отправка T: " + failure + "\n";
+    EXPECT_EQ(
+        std::regex_replace(server.Notifications(),
+                           std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)"), "T"),
+        "READY=1\nSTATUS=Работает; отправок ещё не было\nSTATUS=Работает; отправок ещё не было; не "
+        "найден каталог почты " +
+            mail + "\n" + sent + "STATUS=Работает" + failed + "STATUS=Приостановлена" + failed +
+            "STATUS=Работает" + failed + "STATUS=Работает" + failed + sent +
+            "STATUS=Работает; последняя отправка T: ok; ошибки в options.ini: Не задан e-mail\n" +
+            "STOPPING=1\nSTATUS=Остановка\n");
 }
 
-// A stop during a send asks systemd for time and lets the send finish and its files go. A share under the
-// mail folder that does not answer (sshfs over an sftp-server the test stops) is named, after [SMTP]
-// Timeout, by one error entry and the status line, the watchdog is still fed, and a stop ends the service
-// at once: only the thread that waits on the share is left, until the share answers. The share part is
-// skipped where it cannot be mounted.
+// A stop during a send asks systemd for time and lets the send finish and its files go. A share
+// under the mail folder that does not answer (sshfs over an sftp-server the test stops) is named,
+// after [SMTP] Timeout, by one error entry and the status line, the watchdog is still fed, and a
+// stop ends the service at once: only the thread that waits on the share is left, until the share
+// answers. The share part is skipped where it cannot be mounted.
 TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
     testing::SmtpServer holding(testing::SmtpServer::Fault::HoldAtData);
-    testing::WriteFile(dir / "options.ini", std::regex_replace(options, std::regex("\\[SMTP\\][^]*\\[alias\\]"), holding.SmtpSection(5) + "[alias]"));
+    testing::WriteFile(dir / "options.ini",
+                       std::regex_replace(options, std::regex("\\[SMTP\\][^]*\\[alias\\]"),
+                                          holding.SmtpSection(5) + "[alias]"));
     testing::WriteFile(dir / "mail/buh/a.txt", "a");
     {
         ServerProcess server(exe, {{}, {"TimerInterval=50"}, false});
@@ -236,18 +305,24 @@ TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
         server.Signal(SIGTERM);
         holding.Release();
         EXPECT_EQ(server.Wait(), 0);
-        EXPECT_NE(server.Notifications().find("STATUS=Остановка\nEXTEND_TIMEOUT_USEC=35000000\n"), std::string::npos) << server.Notifications();
+        EXPECT_NE(server.Notifications().find("STATUS=Остановка\nEXTEND_TIMEOUT_USEC=35000000\n"),
+                  std::string::npos)
+            << server.Notifications();
         EXPECT_EQ(holding.WaitForMessages(1).size(), 1u);
         EXPECT_FALSE(fs::exists(dir / "mail/buh/a.txt"));
     }
-    if (std::getenv("QUORVEL_STRACE_DIR")) GTEST_SKIP() << "strace would wait for the thread held by the share";
+    if (std::getenv("QUORVEL_STRACE_DIR"))
+        GTEST_SKIP() << "strace would wait for the thread held by the share";
     const fs::path share = dir / "share", mount = dir / "mount";
     fs::create_directories(share / "mail");
     fs::create_directory(mount);
     testing::SshfsMount shared(share, mount);
-    if (!shared.Mounted()) GTEST_SKIP() << "no FUSE mount here (sshfs, /dev/fuse and root are needed)";
+    if (!shared.Mounted())
+        GTEST_SKIP() << "no FUSE mount here (sshfs, /dev/fuse and root are needed)";
     const std::string silent = "<3>Каталог почты " + (mount / "mail").string() + " не отвечает с ";
-    testing::WriteFile(dir / "options.ini", std::regex_replace(options, std::regex("MailFolder=[^\n]*"), "MailFolder=" + (mount / "mail").string()));
+    testing::WriteFile(dir / "options.ini",
+                       std::regex_replace(options, std::regex("MailFolder=[^\n]*"),
+                                          "MailFolder=" + (mount / "mail").string()));
     ServerProcess server(exe, {{}, {"TimerInterval=50", "WATCHDOG_USEC=2000000"}, false});
     testing::WriteFile(share / "mail/buh/b.txt", "b");
     ASSERT_EQ(smtp.WaitForMessages(1).size(), 1u) << "the share answers";
@@ -260,7 +335,9 @@ TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
     shared.Resume();
     EXPECT_EQ(server.Wait(), 0);
     const std::string notices = server.Notifications();
-    EXPECT_TRUE(std::regex_search(notices, std::regex("(WATCHDOG=1\n){3}STATUS=[^\n]*; " + silent.substr(3) + "[^\n]*\nSTATUS=Остановка\n")))
+    EXPECT_TRUE(
+        std::regex_search(notices, std::regex("(WATCHDOG=1\n){3}STATUS=[^\n]*; " +
+                                              silent.substr(3) + "[^\n]*\nSTATUS=Остановка\n")))
         << "the watchdog fed while the share hangs, then the folder named: " << notices;
 }
 

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -6,8 +7,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <future>
 #include <map>
@@ -32,7 +31,8 @@ using std::chrono::seconds;
 
 Names NamesIn(const fs::path& folder) {
     Names names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -48,10 +48,16 @@ bool SetImmutable(const fs::path& path, bool on) {
 // A mount for one test, undone at its end; Made() is false where this process may not mount.
 class ScopedMount {
 public:
-    ScopedMount(const char* source, const fs::path& target, const char* type, unsigned long flags, const char* data)
-        : target_(target), made_((fs::create_directories(target), ::mount(source, target.c_str(), type, flags, data) == 0)) {}
-    ~ScopedMount() { if (made_) ::umount2(target_.c_str(), MNT_DETACH); }
+    ScopedMount(const char* source, const fs::path& target, const char* type, unsigned long flags,
+                const char* data)
+        : target_(target),
+          made_((fs::create_directories(target),
+                 ::mount(source, target.c_str(), type, flags, data) == 0)) {}
+    ~ScopedMount() {
+        if (made_) ::umount2(target_.c_str(), MNT_DETACH);
+    }
     bool Made() const { return made_; }
+
 private:
     fs::path target_;
     bool made_;
@@ -70,12 +76,15 @@ const std::string kFailed = "Не удалось отправить файлы �
 const std::string kDenied = "(Error  67: Login denied (535 5.7.8)";
 const std::string kStay = ", the files stay in the mail folder)";
 
-// Counts the files named in `Locked` as held by another process and remembers every path asked about.
+// Counts the files named in `Locked` as held by another process and remembers every path asked
+// about.
 class ScriptedLockTest final : public LockTest {
 public:
     Verdict Check(const std::filesystem::path& path) const override {
         asked.push_back(path.filename().string());
-        return Locked.count(path.filename().string()) > 0 ? Verdict::Locked : unseen ? Verdict::Unseen : Verdict::Free;
+        return Locked.count(path.filename().string()) > 0 ? Verdict::Locked
+               : unseen                                   ? Verdict::Unseen
+                                                          : Verdict::Free;
     }
     std::set<std::string> Locked;
     bool unseen = false;
@@ -83,18 +92,24 @@ public:
 };
 
 // A service folder with options.ini pointing at mail/ and lost/ under it and at a test SMTP server,
-// and a Scanner over it on a clock the test moves. What mail.log's watcher hears is kept in `watched`.
+// and a Scanner over it on a clock the test moves. What mail.log's watcher hears is kept in
+// `watched`.
 class ScanCycleTest : public ::testing::Test {
 protected:
-    // options.ini for `server` (server_ when null) with the [SMTP] lines of `more`; "buh" is buh@example.com.
-    void WriteSettings(const std::string& mail, const std::string& lost, const std::string& password = "secret",
-                       const SmtpServer* server = nullptr, const std::string& more = "") {
+    // options.ini for `server` (server_ when null) with the [SMTP] lines of `more`; "buh" is
+    // buh@example.com.
+    void WriteSettings(const std::string& mail, const std::string& lost,
+                       const std::string& password = "secret", const SmtpServer* server = nullptr,
+                       const std::string& more = "") {
         WriteFile(app_ / "options.ini", "[Main]\r\nMailFolder=" + mail + "\r\nLostFolder=" + lost +
-                  "\r\nMail=sender@example.com\r\n" + (server ? *server : server_).SmtpSection(5, password) + more +
-                  "[alias]\r\nbuh=buh@example.com\r\n");
+                                            "\r\nMail=sender@example.com\r\n" +
+                                            (server ? *server : server_).SmtpSection(5, password) +
+                                            more + "[alias]\r\nbuh=buh@example.com\r\n");
         scanner_.Ini().FileName(app_ / "options.ini");
     }
-    void WriteSettings(const std::string& password = "secret") { WriteSettings(Mail(), Lost(), password); }
+    void WriteSettings(const std::string& password = "secret") {
+        WriteSettings(Mail(), Lost(), password);
+    }
 
     // One cycle against `server`, which holds its reply while `during` runs.
     std::string CycleHeldBy(const SmtpServer& server, const std::function<void()>& during) {
@@ -114,7 +129,8 @@ protected:
     SmtpServer server_;
     testing::FixedClock clock_;
     Names watched;
-    MailLog log_{app_.Path(), clock_, [this](bool, const std::string& text) { watched.push_back(text); }};
+    MailLog log_{app_.Path(), clock_,
+                 [this](bool, const std::string& text) { watched.push_back(text); }};
     ScriptedLockTest lockTest_;
     Scanner scanner_{app_.Path(), log_, lockTest_, clock_};
 };
@@ -128,23 +144,29 @@ TEST_F(ScanCycleTest, ASentBatchIsDeletedAndItsFolderKept) {
     WriteFile(Mail() / "buh/report.xml", "xml");
     fs::permissions(Mail() / "buh/report.xml", fs::perms::owner_read);
     SmtpServer holding(SmtpServer::Fault::HoldAtData);
-    EXPECT_EQ(CycleHeldBy(holding, [&] {
-        WriteFile(Mail() / "buh/late.txt", "");
-        EXPECT_EQ(scanner_.Progress().Phase(), CyclePhase::Sending);
-        EXPECT_TRUE(HoldsDescriptorIn(Mail()));
-        WriteSettings();
-        Scanner second{app_.Path(), log_, lockTest_, clock_};  // as a second process on the same folders
-        second.Ini().FileName(app_ / "options.ini");
-        EXPECT_EQ(second.ProcessMail(), "") << "a folder that another one sends is skipped";
-    }), "ok");
+    EXPECT_EQ(CycleHeldBy(holding,
+                          [&] {
+                              WriteFile(Mail() / "buh/late.txt", "");
+                              EXPECT_EQ(scanner_.Progress().Phase(), CyclePhase::Sending);
+                              EXPECT_TRUE(HoldsDescriptorIn(Mail()));
+                              WriteSettings();
+                              Scanner second{app_.Path(), log_, lockTest_,
+                                             clock_};  // as a second process on the same folders
+                              second.Ini().FileName(app_ / "options.ini");
+                              EXPECT_EQ(second.ProcessMail(), "")
+                                  << "a folder that another one sends is skipped";
+                          }),
+              "ok");
     EXPECT_EQ(scanner_.Progress().Phase(), CyclePhase::Idle);
     EXPECT_FALSE(HoldsDescriptorIn(Mail()));
     const auto message = holding.WaitForMessages(1).at(0);
     std::string attachments;
     for (const auto& a : message.Attachments) attachments += " " + a.FileName + "=" + a.Data;
-    EXPECT_EQ(message.Header("To") + attachments, "buh@example.com empty.txt= report.pdf=pdf report.xml=xml");
+    EXPECT_EQ(message.Header("To") + attachments,
+              "buh@example.com empty.txt= report.pdf=pdf report.xml=xml");
     EXPECT_EQ(NamesIn(Mail() / "buh"), Names{"late.txt"});
-    EXPECT_EQ(LogTexts(), (Names{"Найден непустой каталог: buh", "Найдены файлы к отправке: [empty.txt] [report.pdf] [report.xml] ",
+    EXPECT_EQ(LogTexts(), (Names{"Найден непустой каталог: buh",
+                                 "Найдены файлы к отправке: [empty.txt] [report.pdf] [report.xml] ",
                                  "Отправка почты на: buh", "Найден непустой каталог: buh"}));
     WriteSettings();
     EXPECT_EQ(scanner_.ProcessMail(), "ok");
@@ -161,7 +183,8 @@ TEST_F(ScanCycleTest, EachCycleStartsAfterTheFolderTriedLastSoNoFolderHoldsBackT
     lockTest_.Locked = {"l\r\n01.01.2026 00:00:00 - forged"};
     EXPECT_EQ(scanner_.ProcessMail(), "");
     EXPECT_EQ(scanner_.HeldByLock(), "a@example.com");
-    EXPECT_EQ(LogTexts().back(), "Файл l__01.01.2026 00:00:00 - forged заблокирован и не может быть отправлен");
+    EXPECT_EQ(LogTexts().back(),
+              "Файл l__01.01.2026 00:00:00 - forged заблокирован и не может быть отправлен");
     EXPECT_EQ(scanner_.ProcessMail(), "ok") << "the locked first folder does not stop the second";
     lockTest_.Locked.clear();
     EXPECT_EQ(scanner_.ProcessMail(), "ok");
@@ -191,28 +214,41 @@ TEST_F(ScanCycleTest, FailedBatchesGoToTheLostFolderAndNeverReplaceEachOther) {
         EXPECT_EQ(scanner_.ProcessMail(), kFailed + "buh" + kDenied + ")");
     }
     EXPECT_TRUE(fs::is_empty(Mail() / "buh"));
-    EXPECT_EQ(NamesIn(Lost() / "buh"), (Names{"notes (1).txt", "notes.txt", "report (1).pdf", "report.pdf"}));
+    EXPECT_EQ(NamesIn(Lost() / "buh"),
+              (Names{"notes (1).txt", "notes.txt", "report (1).pdf", "report.pdf"}));
     EXPECT_EQ(ReadFile(Lost() / "buh/report (1).pdf"), "second");
     EXPECT_EQ(fs::status(Lost()).permissions(), fs::perms(0700));
-    EXPECT_EQ(fs::status(Lost() / "buh").permissions(), fs::perms(0750)) << "no more open than the folder it mirrors";
+    EXPECT_EQ(fs::status(Lost() / "buh").permissions(), fs::perms(0750))
+        << "no more open than the folder it mirrors";
     EXPECT_TRUE(server_.Messages().empty());
     EXPECT_EQ(watched.size(), 1u);
 }
 // The lost folder's rules: relative folders, a closing "/" or "\", overlap, nothing through a link.
 TEST_F(ScanCycleTest, TheLostFolderIsUsedOnlyWhereItIsSafe) {
     testing::TempDir outside;
-    const std::string mail = Mail(), lost = Lost(), overlap = "; Каталог неотправленной почты не может совпадать "
-        "с каталогом почты или лежать с ним один в другом: [Main] MailFolder = \"" + mail + "\", [Main] LostFolder = \"";
-    const struct { std::string folder, mail, lost, result; } cases[] = {
+    const std::string
+        mail = Mail(),
+        lost = Lost(),
+        overlap =
+            "; Каталог неотправленной почты не может совпадать "
+            "с каталогом почты или лежать с ним один в другом: [Main] MailFolder = \"" +
+            mail + "\", [Main] LostFolder = \"";
+    const struct {
+        std::string folder, mail, lost, result;
+    } cases[] = {
         {"x@example.com", "mail/", "lost\\", kFailed + "x@example.com" + kDenied + ")"},
         {"buh", mail, mail + "/", kFailed + "buh" + kDenied + overlap + mail + "\"" + kStay},
-        {"buh", mail + "\\", "mail/buh", kFailed + "buh" + kDenied + overlap + mail + "/buh\"" + kStay},
-        {"buh", mail + "/", lost + "/", kFailed + "buh" + kDenied + "; " + lost + "/buh is not a real folder" + kStay},
-        {"buh\r\nforged", mail, lost + "\\", kFailed + "buh__forged(Error  22: invalid e-mail address \"buh__forged\"; " +
-                                                 lost + "/buh__forged is not a real folder" + kStay},
+        {"buh", mail + "\\", "mail/buh",
+         kFailed + "buh" + kDenied + overlap + mail + "/buh\"" + kStay},
+        {"buh", mail + "/", lost + "/",
+         kFailed + "buh" + kDenied + "; " + lost + "/buh is not a real folder" + kStay},
+        {"buh\r\nforged", mail, lost + "\\",
+         kFailed + "buh__forged(Error  22: invalid e-mail address \"buh__forged\"; " + lost +
+             "/buh__forged is not a real folder" + kStay},
         {"buh", mail, "", kFailed + "buh" + kDenied + "; LostFolder is empty)"},
-        {"buh", mail, app_.Path().string() + "/no/lost/", kFailed + "buh" + kDenied + "; cannot create " + app_.Path().string() +
-                              "/no/lost: No such file or directory" + kStay},
+        {"buh", mail, app_.Path().string() + "/no/lost/",
+         kFailed + "buh" + kDenied + "; cannot create " + app_.Path().string() +
+             "/no/lost: No such file or directory" + kStay},
     };
     fs::create_directories(Lost());
     fs::create_directory_symlink(outside.Path(), Lost() / "buh");
@@ -230,24 +266,30 @@ TEST_F(ScanCycleTest, TheLostFolderIsUsedOnlyWhereItIsSafe) {
     if (!bound.Made()) GTEST_SKIP() << "cannot bind-mount here (not root?)";
     WriteFile(Mail() / "buh/a.txt", "a");
     WriteSettings(mail, app_ / "bound", "wrong");
-    EXPECT_EQ(scanner_.ProcessMail(), kFailed + "buh" + kDenied + overlap + (app_ / "bound").string() + "\"" + kStay)
+    EXPECT_EQ(scanner_.ProcessMail(),
+              kFailed + "buh" + kDenied + overlap + (app_ / "bound").string() + "\"" + kStay)
         << "a bind mount of the mail folder is the mail folder";
 }
-// The named folders are pinned at the settings check: a mail or lost folder swapped for a link since
-// is never used. The cycle says so once and sends nothing until the folder is back.
+// The named folders are pinned at the settings check: a mail or lost folder swapped for a link
+// since is never used. The cycle says so once and sends nothing until the folder is back.
 TEST_F(ScanCycleTest, AMailOrLostFolderSwappedSinceTheSettingsCheckIsNeverUsed) {
     testing::TempDir outside;
     WriteFile(outside / "buh/secret.txt", "secret");
     WriteSettings("wrong");
     fs::create_directories(Lost()), fs::create_directories(Mail());
     scanner_.PinFolders();
-    for (const auto& [key, folder] : {std::pair{"MailFolder", Mail()}, std::pair{"LostFolder", Lost()}}) {
+    for (const auto& [key, folder] :
+         {std::pair{"MailFolder", Mail()}, std::pair{"LostFolder", Lost()}}) {
         WriteFile(Mail() / "buh/a.txt", "a");
         fs::rename(folder, app_ / "away");
         fs::create_directory_symlink(outside.Path(), folder);
         const std::string said = scanner_.ProcessMail(), commands = server_.Commands();
-        EXPECT_EQ(said.rfind("[Main] " + std::string(key) + " " + folder.string() + " is not the folder it was when the "
-                             "settings were checked (device ", 0), 0u) << said;
+        EXPECT_EQ(said.rfind("[Main] " + std::string(key) + " " + folder.string() +
+                                 " is not the folder it was when the "
+                                 "settings were checked (device ",
+                             0),
+                  0u)
+            << said;
         EXPECT_NE(said.find("; now device "), std::string::npos) << said;
         EXPECT_EQ(scanner_.ReplacedFolder(), folder);
         EXPECT_EQ(scanner_.ProcessMail(), "") << "said once";
@@ -264,10 +306,13 @@ TEST_F(ScanCycleTest, AMailOrLostFolderSwappedSinceTheSettingsCheckIsNeverUsed) 
 TEST_F(ScanCycleTest, ACycleKeepsTheSettingsItStartedWith) {
     SmtpServer refusing(SmtpServer::Fault::HoldAtRecipients, {"buh@example.com"});
     WriteFile(Mail() / "buh/a.txt", "a");
-    EXPECT_EQ(CycleHeldBy(refusing, [&] {
-                  std::string text = ReadFile(app_ / "options.ini");
-                  WriteFile(app_ / "options.ini", text.replace(text.find(Lost().string()), Lost().string().size(), app_ / "other"));
-              }),
+    EXPECT_EQ(CycleHeldBy(refusing,
+                          [&] {
+                              std::string text = ReadFile(app_ / "options.ini");
+                              WriteFile(app_ / "options.ini",
+                                        text.replace(text.find(Lost().string()),
+                                                     Lost().string().size(), app_ / "other"));
+                          }),
               kFailed + "buh(Error  55: RCPT failed: 550 5.1.1 Recipient address rejected)");
     EXPECT_EQ(NamesIn(Lost() / "buh"), Names{"a.txt"});
     EXPECT_FALSE(fs::exists(app_ / "other"));
@@ -277,8 +322,12 @@ TEST_F(ScanCycleTest, AFolderSwappedForALinkDuringTheSendIsNeverFollowed) {
     WriteFile(outside / "a.txt", "outside");
     WriteFile(Mail() / "buh/a.txt", "inside");
     SmtpServer holding(SmtpServer::Fault::HoldAtRecipients);
-    EXPECT_EQ(CycleHeldBy(holding, [&] { fs::rename(Mail() / "buh", Mail() / ".away");
-                                         fs::create_directory_symlink(outside.Path(), Mail() / "buh"); }), "ok");
+    EXPECT_EQ(CycleHeldBy(holding,
+                          [&] {
+                              fs::rename(Mail() / "buh", Mail() / ".away");
+                              fs::create_directory_symlink(outside.Path(), Mail() / "buh");
+                          }),
+              "ok");
     EXPECT_EQ(holding.WaitForMessages(1).at(0).Attachments.at(0).Data, "inside");
     EXPECT_EQ(ReadFile(outside / "a.txt"), "outside");
     EXPECT_TRUE(fs::is_empty(Mail() / ".away"));
@@ -288,24 +337,47 @@ TEST_F(ScanCycleTest, AFolderSwappedForALinkDuringTheSendIsNeverFollowed) {
 // for a FIFO or replaced before it is read stops the send and the batch stays. The next cycle
 // sends what is there then.
 TEST_F(ScanCycleTest, AFileChangedDuringTheSendStaysAndGoesOutWithItsNewContent) {
-    SmtpServer atData(SmtpServer::Fault::HoldAtData), atRecipients(SmtpServer::Fault::HoldAtRecipients);
+    SmtpServer atData(SmtpServer::Fault::HoldAtData),
+        atRecipients(SmtpServer::Fault::HoldAtRecipients);
     const fs::path b = Mail() / "buh/b.txt";
-    const std::string changed = "ok; not deleted: [b.txt] changed during its send, to be sent again",
-                      stopped = kFailed + "buh(Error  26: [b.txt] ", stay = "; the files stay in the mail folder to be sent again)";
-    const auto replace = [&] { WriteFile(Mail() / "b.new", "new"), fs::rename(Mail() / "b.new", b); };
-    const auto chmod = [&] { fs::permissions(b, fs::perms::owner_read), fs::last_write_time(b, fs::file_time_type()); };
+    const std::string changed =
+                          "ok; not deleted: [b.txt] changed during its send, to be sent again",
+                      stopped = kFailed + "buh(Error  26: [b.txt] ",
+                      stay = "; the files stay in the mail folder to be sent again)";
+    const auto replace = [&] {
+        WriteFile(Mail() / "b.new", "new"), fs::rename(Mail() / "b.new", b);
+    };
+    const auto chmod = [&] {
+        fs::permissions(b, fs::perms::owner_read), fs::last_write_time(b, fs::file_time_type());
+    };
     const Names all = {"a.txt", "b.txt", "c.txt"};
-    const struct { const SmtpServer& server; std::function<void()> change; std::string result; Names left; } cases[] = {
-        {atData, replace, changed, {"b.txt"}}, {atData, [&] { WriteFile(b, "NEW"); }, changed, {"b.txt"}},
-        {atData, [&] { WriteFile(b, "B.TXT"); }, changed, {"b.txt"}}, {atData, chmod, "ok", {}},
-        {atData, [&] { const auto start = std::chrono::steady_clock::now();  // the lease is given up at once
-                       FileDescriptor(::open(b.c_str(), O_WRONLY));
-                       EXPECT_LT(std::chrono::steady_clock::now() - start, seconds(20)); },
-         "ok; not deleted: [b.txt] opened for writing during its send, to be sent again", {"b.txt"}},
+    const struct {
+        const SmtpServer& server;
+        std::function<void()> change;
+        std::string result;
+        Names left;
+    } cases[] = {
+        {atData, replace, changed, {"b.txt"}},
+        {atData, [&] { WriteFile(b, "NEW"); }, changed, {"b.txt"}},
+        {atData, [&] { WriteFile(b, "B.TXT"); }, changed, {"b.txt"}},
+        {atData, chmod, "ok", {}},
+        {atData,
+         [&] {
+             const auto start = std::chrono::steady_clock::now();  // the lease is given up at once
+             FileDescriptor(::open(b.c_str(), O_WRONLY));
+             EXPECT_LT(std::chrono::steady_clock::now() - start, seconds(20));
+         },
+         "ok; not deleted: [b.txt] opened for writing during its send, to be sent again",
+         {"b.txt"}},
         {atData, [&] { std::ofstream(b, std::ios::app) << "+more"; }, changed, {"b.txt"}},
-        {atRecipients, [&] { fs::remove(b); }, stopped + "is gone since it was listed" + stay, {"a.txt", "c.txt"}},
-        {atRecipients, [&] { fs::remove(b), ::mkfifo(b.c_str(), 0644); }, stopped + "is no longer a regular file" + stay, all},
-        {atRecipients, replace, stopped + "was replaced or changed since it was listed" + stay, all},
+        {atRecipients,
+         [&] { fs::remove(b); },
+         stopped + "is gone since it was listed" + stay,
+         {"a.txt", "c.txt"}},
+        {atRecipients, [&] { fs::remove(b), ::mkfifo(b.c_str(), 0644); },
+         stopped + "is no longer a regular file" + stay, all},
+        {atRecipients, replace, stopped + "was replaced or changed since it was listed" + stay,
+         all},
     };
     std::size_t sent = 0;  // messages from the cycles after the held ones
     for (const auto& c : cases) {
@@ -316,7 +388,8 @@ TEST_F(ScanCycleTest, AFileChangedDuringTheSendStaysAndGoesOutWithItsNewContent)
         if (c.left.empty()) continue;
         ++sent;
         std::map<std::string, std::string> now, received;
-        for (const auto& f : fs::directory_iterator(Mail() / "buh")) if (f.is_regular_file()) now[f.path().filename()] = ReadFile(f.path());
+        for (const auto& f : fs::directory_iterator(Mail() / "buh"))
+            if (f.is_regular_file()) now[f.path().filename()] = ReadFile(f.path());
         WriteSettings();
         EXPECT_EQ(scanner_.ProcessMail(), "ok");
         const auto message = server_.WaitForMessages(sent).at(sent - 1);
@@ -330,30 +403,39 @@ TEST_F(ScanCycleTest, AFileChangedDuringTheSendStaysAndGoesOutWithItsNewContent)
 TEST_F(ScanCycleTest, ASentFileThatCannotBeDeletedIsMailedOnce) {
     WriteSettings();
     WriteFile(Mail() / "buh/a.txt", "a"), WriteFile(Mail() / "buh/b.txt", "b");
-    if (!SetImmutable(Mail() / "buh/a.txt", true)) GTEST_SKIP() << "cannot make a file immutable here";
+    if (!SetImmutable(Mail() / "buh/a.txt", true))
+        GTEST_SKIP() << "cannot make a file immutable here";
     EXPECT_EQ(scanner_.ProcessMail(),
-              "ok; sent but cannot be deleted, not sent again while unchanged: [a.txt] Operation not permitted");
+              "ok; sent but cannot be deleted, not sent again while unchanged: [a.txt] Operation "
+              "not permitted");
     EXPECT_EQ(scanner_.ProcessMail(), "");
-    WriteFile(app_ / "undeletable.state", "a damaged line\n" + ReadFile(app_ / "undeletable.state"));
+    WriteFile(app_ / "undeletable.state",
+              "a damaged line\n" + ReadFile(app_ / "undeletable.state"));
     Scanner restarted{app_.Path(), log_, lockTest_, clock_};
     restarted.Ini().FileName(app_ / "options.ini");
     EXPECT_EQ(restarted.ProcessMail(), "") << "remembered across a restart";
     WriteSettings("wrong");
     WriteFile(Mail() / "buh/c.txt", "c");
-    ASSERT_TRUE(SetImmutable(Mail() / "buh/a.txt", false) && SetImmutable(Mail() / "buh/a.txt", true));  // changed
+    ASSERT_TRUE(SetImmutable(Mail() / "buh/a.txt", false) &&
+                SetImmutable(Mail() / "buh/a.txt", true));  // changed
     const std::string failed = scanner_.ProcessMail();
     SetImmutable(Mail() / "buh/a.txt", false);
-    EXPECT_EQ(failed.rfind(kFailed + "buh" + kDenied + "; not moved, still in the mail folder: [a.txt] cannot move ", 0), 0u)
+    EXPECT_EQ(failed.rfind(kFailed + "buh" + kDenied +
+                               "; not moved, still in the mail folder: [a.txt] cannot move ",
+                           0),
+              0u)
         << failed;
     EXPECT_EQ(NamesIn(Mail() / "buh"), Names{"a.txt"});
     EXPECT_EQ(NamesIn(Lost() / "buh"), Names{"c.txt"});
 }
 // Across file systems a move copies (mode kept), flushes, and only then removes the source.
 TEST_F(ScanCycleTest, LongNamesReachALostFolderOnAnotherFileSystem) {
-    if (testing::SameFileSystem(app_.Path(), "/dev/shm")) GTEST_SKIP() << "no second file system at /dev/shm";
+    if (testing::SameFileSystem(app_.Path(), "/dev/shm"))
+        GTEST_SKIP() << "no second file system at /dev/shm";
     testing::TempDir otherFs("/dev/shm");
     const fs::path lost = otherFs / "lost";
-    const std::string name250 = std::string(246, 'x') + ".txt", name255 = std::string(251, 'y') + ".txt";
+    const std::string name250 = std::string(246, 'x') + ".txt",
+                      name255 = std::string(251, 'y') + ".txt";
     WriteSettings(Mail(), lost, "wrong");
     WriteFile(Mail() / "buh" / name250, std::string(3 << 20, 'a'));
     WriteFile(Mail() / "buh" / name255, "new");
@@ -363,7 +445,8 @@ TEST_F(ScanCycleTest, LongNamesReachALostFolderOnAnotherFileSystem) {
     EXPECT_EQ(scanner_.ProcessMail(), kFailed + "buh" + kDenied + ")");
     EXPECT_EQ(ReadFile(lost / "buh" / name250), std::string(3 << 20, 'a'));
     EXPECT_EQ(ReadFile(lost / "buh" / NumberedName(name255, 1)), "new");
-    EXPECT_EQ(fs::status(lost / "buh" / NumberedName(name255, 1)).permissions(), fs::perms::owner_read)
+    EXPECT_EQ(fs::status(lost / "buh" / NumberedName(name255, 1)).permissions(),
+              fs::perms::owner_read)
         << "the mode is kept, but a copy made by root is never set-user-ID";
     EXPECT_EQ(NamesIn(lost / "buh").size(), 3u) << "no temporary copy left, old or new";
     EXPECT_TRUE(fs::is_empty(Mail() / "buh"));
@@ -379,11 +462,17 @@ TEST_F(ScanCycleTest, ABatchThatFindsNoRoomInTheLostFolderWaitsRetryDelay) {
     for (int after : {0, 29, 30}) {
         clock_.now = t0 + seconds(after);
         const std::string result = scanner_.ProcessMail();
-        if (after == 29) EXPECT_EQ(result, "");
-        else EXPECT_TRUE(result.starts_with(kFailed + "buh" + kDenied + "; not moved, still in the mail folder: [big.bin] cannot copy "
-                                            "big.bin (2097152 bytes, ") &&
-                         result.ends_with("No space left on device; no room in the lost folder, tried again at " +
-                                          LocalTimestamp(clock_.now + seconds(30)).substr(11) + ")")) << result;
+        if (after == 29)
+            EXPECT_EQ(result, "");
+        else
+            EXPECT_TRUE(
+                result.starts_with(kFailed + "buh" + kDenied +
+                                   "; not moved, still in the mail folder: [big.bin] cannot copy "
+                                   "big.bin (2097152 bytes, ") &&
+                result.ends_with(
+                    "No space left on device; no room in the lost folder, tried again at " +
+                    LocalTimestamp(clock_.now + seconds(30)).substr(11) + ")"))
+                << result;
     }
     EXPECT_EQ(ReadFile(Mail() / "buh/big.bin").size(), 2u << 20);
 }
@@ -420,7 +509,8 @@ TEST_F(ScanCycleTest, AFileWhoseWritersCannotBeSeenGoesOutOnceQuiet) {
 TEST_F(ScanCycleTest, VisibleRegularFilesDirectlyInAFolderMakeABatchInByteOrder) {
     WriteSettings();
     fs::create_directories(Mail() / "X");
-    for (const char* file : {"b2", "я.txt", "b10", "B1", ".hidden", "c", "d"}) WriteFile(Mail() / "buh" / file, "f");
+    for (const char* file : {"b2", "я.txt", "b10", "B1", ".hidden", "c", "d"})
+        WriteFile(Mail() / "buh" / file, "f");
     WriteFile(Mail() / "buh/deeper/file.txt", "deeper folders are ignored");
     WriteFile(app_ / "outside/shadow", "never to be mailed");
     fs::create_symlink(app_ / "outside/shadow", Mail() / "buh/link");
@@ -430,7 +520,8 @@ TEST_F(ScanCycleTest, VisibleRegularFilesDirectlyInAFolderMakeABatchInByteOrder)
     fs::create_directory_symlink(app_ / "outside", Mail() / "linked-folder");
     lockTest_.Locked = {"c"};
     EXPECT_EQ(scanner_.ProcessMail(), "");
-    EXPECT_EQ(lockTest_.asked, (Names{"B1", "b10", "b2", "c"})) << "none tested after the locked one";
+    EXPECT_EQ(lockTest_.asked, (Names{"B1", "b10", "b2", "c"}))
+        << "none tested after the locked one";
     lockTest_.Locked.clear();
     EXPECT_EQ(scanner_.ProcessMail(), "ok");
     EXPECT_EQ(scanner_.ProcessMail(), "") << "nothing else is mailed";
@@ -444,13 +535,18 @@ TEST_F(ScanCycleTest, BatchesHaveNoSixteenBitLimitAndListingErrorsNameThePathAnd
     constexpr std::size_t kCount = 32768 + 2;
     scanner_.SetMailPath(Mail());
     fs::create_directories(Mail() / "many");
-    for (std::size_t i = 0; i < kCount; ++i) ::close(::open((Mail() / "many" / std::to_string(i)).c_str(), O_WRONLY | O_CREAT, 0644));
+    for (std::size_t i = 0; i < kCount; ++i)
+        ::close(::open((Mail() / "many" / std::to_string(i)).c_str(), O_WRONLY | O_CREAT, 0644));
     ASSERT_EQ(scanner_.FindMailFolder(), "many");
     EXPECT_TRUE(scanner_.CollectFiles());
     EXPECT_EQ(scanner_.FileCount(), kCount);
     scanner_.SetMailPath((app_ / "missing").string());
     std::string error = "a missing mail folder was listed";
-    try { scanner_.FindMailFolder(); } catch (const Error& e) { error = e.what(); }
+    try {
+        scanner_.FindMailFolder();
+    } catch (const Error& e) {
+        error = e.what();
+    }
     EXPECT_EQ(error, "cannot list " + (app_ / "missing").string() + ": No such file or directory");
 }
 // A passing failure keeps the batch while RetryFor (9 s) allows, tried again every RetryDelay
@@ -461,12 +557,14 @@ TEST_F(ScanCycleTest, APassingFailureWaitsAloneUntilRetryForRunsOut) {
     const std::string retry = "RetryFor=9\r\nRetryDelay=3\r\n";
     WriteSettings(Mail(), Lost(), "secret", &deferring, retry);
     WriteFile(Mail() / "buh/a.txt", "a");
-    const std::string failure = kFailed + "buh(Error  55: RCPT failed: 451 4.2.1 Mailbox busy, try again later";
+    const std::string failure =
+        kFailed + "buh(Error  55: RCPT failed: 451 4.2.1 Mailbox busy, try again later";
     const auto t0 = clock_.now;
     for (int after : {0, 3, 6}) {
         clock_.now = t0 + seconds(after);
-        EXPECT_EQ(scanner_.ProcessMail(),
-                  "Отправка отложена до " + LocalTimestamp(t0 + seconds(after + 3)).substr(11) + ": " + failure + ")");
+        EXPECT_EQ(scanner_.ProcessMail(), "Отправка отложена до " +
+                                              LocalTimestamp(t0 + seconds(after + 3)).substr(11) +
+                                              ": " + failure + ")");
         WriteFile(Mail() / "x@example.com/b.txt", "b");
         clock_.now += seconds(2);
         EXPECT_EQ(scanner_.ProcessMail(), "ok") << "the waiting folder holds back no other";
@@ -476,10 +574,17 @@ TEST_F(ScanCycleTest, APassingFailureWaitsAloneUntilRetryForRunsOut) {
     EXPECT_EQ(scanner_.ProcessMail(), failure + ")");
     EXPECT_TRUE(fs::exists(Lost() / "buh/a.txt"));
     EXPECT_TRUE(scanner_.Retries().Waiting().empty());
-    using enum SmtpServer::Fault;  // lasting failures, or no RetryFor; then down, or 451 to the data, for two tries
-    const struct { SmtpServer::Fault fault; std::string password, retry; int deferred; } cases[] = {
-        {RefuseRecipients, "secret", retry, 0}, {None, "wrong", retry, 0}, {DeferRecipients, "secret", "", 0},
-        {DownFirst, "secret", retry, 2}, {FailFirst, "secret", retry, 2}};
+    using enum SmtpServer::Fault;  // lasting failures, or no RetryFor; then down, or 451 to the
+                                   // data, for two tries
+    const struct {
+        SmtpServer::Fault fault;
+        std::string password, retry;
+        int deferred;
+    } cases[] = {{RefuseRecipients, "secret", retry, 0},
+                 {None, "wrong", retry, 0},
+                 {DeferRecipients, "secret", "", 0},
+                 {DownFirst, "secret", retry, 2},
+                 {FailFirst, "secret", retry, 2}};
     for (const auto& c : cases) {
         SmtpServer server(c.fault, {"buh@example.com"});
         WriteSettings(Mail(), Lost(), c.password, &server, c.retry);
@@ -502,8 +607,9 @@ TEST_F(ScanCycleTest, OAuthTokensAreReusedRenewedAndRotatedAndNeverShown) {
     WriteFile(app_ / "creds/refresh", "refresh-secret-1");
     ::setenv("CREDENTIALS_DIRECTORY", (app_ / "creds").c_str(), 1);
     const auto configure = [&](const std::string& url, const std::string& grant) {
-        WriteSettings(Mail(), Lost(), "", &server, "Auth=OAuth2\r\nTokenUrl=" + url + "\r\nCAFile=" +
-                      server.CAFile().string() + "\r\nClientId=quorvel-client\r\nRetryFor=600\r\n" + grant);
+        WriteSettings(Mail(), Lost(), "", &server,
+                      "Auth=OAuth2\r\nTokenUrl=" + url + "\r\nCAFile=" + server.CAFile().string() +
+                          "\r\nClientId=quorvel-client\r\nRetryFor=600\r\n" + grant);
     };
     std::string shown;
     const auto cycle = [&](Scanner& scanner, int after) {
@@ -512,33 +618,48 @@ TEST_F(ScanCycleTest, OAuthTokensAreReusedRenewedAndRotatedAndNeverShown) {
         shown += scanner.ProcessMail() + "\n";
         return shown.substr(shown.rfind('\n', shown.size() - 2) + 1);
     };
-    configure(server.TokenUrl(), "ClientSecret=client-secret\r\nScope=https://mail.example.com/.default\r\n");
+    configure(server.TokenUrl(),
+              "ClientSecret=client-secret\r\nScope=https://mail.example.com/.default\r\n");
     std::string requests;
     for (const auto& [after, revoke, fetched] : std::vector<std::tuple<int, bool, bool>>{
              {0, false, true}, {3000, false, false}, {541, false, true}, {0, true, true}}) {
         if (revoke) server.RevokeTokens();
         EXPECT_EQ(cycle(scanner_, after), "ok\n") << after;
-        if (fetched) requests += "client_id=quorvel-client client_secret=client-secret grant_type=client_credentials "
-                                 "scope=https://mail.example.com/.default\n";
+        if (fetched)
+            requests +=
+                "client_id=quorvel-client client_secret=client-secret "
+                "grant_type=client_credentials "
+                "scope=https://mail.example.com/.default\n";
         EXPECT_EQ(server.TokenRequests(), requests) << after;
     }
-    EXPECT_EQ(server.Logins(), "OAUTHBEARER ok\nOAUTHBEARER ok\nOAUTHBEARER ok\nOAUTHBEARER refused\nOAUTHBEARER ok\n");
+    EXPECT_EQ(
+        server.Logins(),
+        "OAUTHBEARER ok\nOAUTHBEARER ok\nOAUTHBEARER ok\nOAUTHBEARER refused\nOAUTHBEARER ok\n");
     server.SetTokenMode("rotate");
-    configure(server.TokenUrl(), "ClientSecretFile=client.txt\r\nRefreshTokenFile=credential:refresh\r\n");
+    configure(server.TokenUrl(),
+              "ClientSecretFile=client.txt\r\nRefreshTokenFile=credential:refresh\r\n");
     EXPECT_EQ(cycle(scanner_, 0), "ok\n");
     Scanner restarted{app_.Path(), log_, lockTest_, clock_};
     restarted.Ini().FileName(app_ / "options.ini");
     EXPECT_EQ(cycle(restarted, 0), "ok\n") << "the endpoint takes only the rotated refresh token";
-    EXPECT_EQ(fs::status(app_ / "oauth-refresh-token").permissions(), fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_NE(server.TokenRequests().find("grant_type=refresh_token refresh_token=refresh-secret-1\n"), std::string::npos);
+    EXPECT_EQ(fs::status(app_ / "oauth-refresh-token").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_NE(
+        server.TokenRequests().find("grant_type=refresh_token refresh_token=refresh-secret-1\n"),
+        std::string::npos);
     server.SetTokenMode("invalid_grant");
-    EXPECT_EQ(cycle(restarted, 3600), kFailed + "buh(Error  67: the token endpoint answered 400 to the refresh_token "
-                                       "grant: invalid_grant: Token has been expired or revoked.)\n");
+    EXPECT_EQ(cycle(restarted, 3600),
+              kFailed +
+                  "buh(Error  67: the token endpoint answered 400 to the refresh_token "
+                  "grant: invalid_grant: Token has been expired or revoked.)\n");
     EXPECT_TRUE(fs::exists(Lost() / "buh/a.txt"));
     server.SetTokenMode("503");
     for (const auto& [url, error] : std::vector<std::pair<std::string, std::string>>{
-             {"https://127.0.0.1:1/token", "Error  7: the token endpoint cannot be used: Failed to connect"},
-             {server.TokenUrl(), "Error  8: the token endpoint answered 503 to the refresh_token grant: temporarily_unavailable)"}}) {
+             {"https://127.0.0.1:1/token",
+              "Error  7: the token endpoint cannot be used: Failed to connect"},
+             {server.TokenUrl(),
+              "Error  8: the token endpoint answered 503 to the refresh_token grant: "
+              "temporarily_unavailable)"}}) {
         configure(url, "ClientSecretFile=client.txt\r\nRefreshTokenFile=credential:refresh\r\n");
         const std::string result = cycle(restarted, 60);
         EXPECT_EQ(result.rfind("Отправка отложена до ", 0), 0u) << result;
@@ -550,41 +671,56 @@ TEST_F(ScanCycleTest, OAuthTokensAreReusedRenewedAndRotatedAndNeverShown) {
     }
 }
 // Killed at any instant, a cycle leaves every file of its batch in the mail folder, in the lost
-// folder or delivered, never in none; what a killed move leaves behind goes when the service starts.
+// folder or delivered, never in none; what a killed move leaves behind goes when the service
+// starts.
 TEST_F(ScanCycleTest, NoFileIsLostWhereverTheCycleIsKilled) {
     std::optional<testing::TempDir> otherFs;
     if (!testing::SameFileSystem(app_.Path(), "/dev/shm")) otherFs.emplace("/dev/shm");
     const fs::path otherLost = otherFs ? otherFs->Path() / "lost" : Lost();
     const unsigned seed = std::random_device{}();
     std::mt19937 random(seed);
-    long span = 1000;  // microseconds; runs -2 and -1 are not killed and tell how long a cycle takes
+    long span =
+        1000;  // microseconds; runs -2 and -1 are not killed and tell how long a cycle takes
     for (int run = -2; run < 40; ++run) {
         const fs::path lost = run < 0 || run % 4 == 3 ? otherLost : Lost();
         WriteSettings(Mail(), lost, run % 2 == 0 ? "secret" : "wrong");
         std::map<std::string, std::string> batch;
         for (int j = 0; j < 3; ++j) {
             const std::string name = "run" + std::to_string(run) + "-" + std::to_string(j) + ".bin";
-            WriteFile(Mail() / "buh" / name, batch[name] = std::string(100000 + 1000 * j + run, 'a' + j));
+            WriteFile(Mail() / "buh" / name,
+                      batch[name] = std::string(100000 + 1000 * j + run, 'a' + j));
         }
         const auto start = std::chrono::steady_clock::now();
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
-        if (child == 0) try { scanner_.ProcessMail(), ::_exit(0); } catch (...) { ::_exit(0); }
-        if (run >= 0) std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<long>(0, span)(random))), ::kill(child, SIGKILL);
+        if (child == 0) try {
+                scanner_.ProcessMail(), ::_exit(0);
+            } catch (...) {
+                ::_exit(0);
+            }
+        if (run >= 0)
+            std::this_thread::sleep_for(
+                std::chrono::microseconds(std::uniform_int_distribution<long>(0, span)(random))),
+                ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
-        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - start);
         if (run < 0) span = std::max(span, took.count() * 6 / 5);
         std::set<std::string> found;  // name and content
         std::error_code ec;
-        for (const auto& m : server_.Messages()) for (const auto& a : m.Attachments) found.insert(a.FileName + a.Data);
+        for (const auto& m : server_.Messages())
+            for (const auto& a : m.Attachments) found.insert(a.FileName + a.Data);
         for (const auto& folder : {Mail() / "buh", lost / "buh"})
-            for (const auto& f : fs::directory_iterator(folder, ec)) found.insert(f.path().filename().string() + ReadFile(f.path()));
-        for (const auto& [name, content] : batch) EXPECT_TRUE(found.count(name + content)) << name << " is nowhere; seed " << seed;
+            for (const auto& f : fs::directory_iterator(folder, ec))
+                found.insert(f.path().filename().string() + ReadFile(f.path()));
+        for (const auto& [name, content] : batch)
+            EXPECT_TRUE(found.count(name + content)) << name << " is nowhere; seed " << seed;
         for (const auto& entry : fs::directory_iterator(Mail() / "buh")) fs::remove(entry.path());
     }
     WriteFile(otherLost / "buh/.quorvel-copy-9", "left by a killed move");
     scanner_.RemoveStaleCopies();
-    for (const auto& entry : fs::directory_iterator(otherLost / "buh")) EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+    for (const auto& entry : fs::directory_iterator(otherLost / "buh"))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
 }
 }  // namespace
 }  // namespace quorvel

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <asio/steady_timer.hpp>
-
 #include <regex>
 
 #include "service/AsioTimer.h"
@@ -24,27 +23,34 @@ TEST(UnitFilesTest, EscapedParametersAndAHardenedUnitThatWaitsForTheNetwork) {
     const std::string dropIn = WithEnvironmentSetting("", "TimerInterval", "300");
     EXPECT_EQ(WithEnvironmentSetting(dropIn + "Environment=\"Other=x\"\n", "TimerInterval", "1000"),
               "[Service]\nEnvironment=\"Other=x\"\nEnvironment=\"TimerInterval=1000\"\n");
-    EXPECT_EQ(WithEnvironmentSetting("", "K", "50% \"q\""), "[Service]\nEnvironment=\"K=50%% \\\"q\\\"\"\n");
-    EXPECT_NE(UnitFileText("d", "/opt/my apps/100%/$quorvel-server").find("ExecStart=\"/opt/my apps/100%%/$$quorvel-server\"\n"),
+    EXPECT_EQ(WithEnvironmentSetting("", "K", "50% \"q\""),
+              "[Service]\nEnvironment=\"K=50%% \\\"q\\\"\"\n");
+    EXPECT_NE(UnitFileText("d", "/opt/my apps/100%/$quorvel-server")
+                  .find("ExecStart=\"/opt/my apps/100%%/$$quorvel-server\"\n"),
               std::string::npos);
     testing::TempDir dir;
     const std::string unit = UnitFileText("Служба", "/opt/quorvel/quorvel-server");
-    EXPECT_NE(unit.find("[Unit]\nDescription=Служба\nDocumentation=man:quorvel-server(8)\nWants=network-online.target\n"
-                        "After=network-online.target\n"), std::string::npos);
+    EXPECT_NE(unit.find("[Unit]\nDescription=Служба\nDocumentation=man:quorvel-server(8)\nWants="
+                        "network-online.target\n"
+                        "After=network-online.target\n"),
+              std::string::npos);
     EXPECT_NE(unit.find("\nUMask=0027\n"), std::string::npos);
     EXPECT_NE(unit.find("\nWatchdogSec=30\n"), std::string::npos);
-    for (const char* hiding : {"ProtectHome", "PrivateTmp", "InaccessiblePaths", "ReadOnlyPaths", "TemporaryFileSystem",
-                               "ProtectSystem=strict", "PrivateNetwork"}) {
+    for (const char* hiding : {"ProtectHome", "PrivateTmp", "InaccessiblePaths", "ReadOnlyPaths",
+                               "TemporaryFileSystem", "ProtectSystem=strict", "PrivateNetwork"}) {
         EXPECT_EQ(unit.find(hiding), std::string::npos) << hiding;
     }
     testing::WriteFile(dir / "QuorvelServer.service", unit);
-    if (std::system(("systemd-analyze security --offline=yes --no-pager " + (dir / "QuorvelServer.service").string() + " >" +
-                     (dir / "report").string() + " 2>/dev/null").c_str()) != 0) {
+    if (std::system(("systemd-analyze security --offline=yes --no-pager " +
+                     (dir / "QuorvelServer.service").string() + " >" + (dir / "report").string() +
+                     " 2>/dev/null")
+                        .c_str()) != 0) {
         GTEST_SKIP() << "systemd-analyze security --offline=yes is not available here";
     }
     const std::string report = testing::ReadFile(dir / "report");
     std::smatch level;
-    ASSERT_TRUE(std::regex_search(report, level, std::regex(R"(Overall exposure level for \S+: ([0-9.]+))")));
+    ASSERT_TRUE(std::regex_search(report, level,
+                                  std::regex(R"(Overall exposure level for \S+: ([0-9.]+))")));
     EXPECT_LE(std::stod(level[1]), 3.0) << report;
 }
 
@@ -72,46 +78,74 @@ TEST(InstallTest, TheReadmeSampleIsTheInstalledExampleAndPassesTheSettingsCheck)
 TEST(InstallTest, ThePackageHoldsTheServiceAndItsScriptsTouchOnlyItsOwnFiles) {
     testing::TempDir dir;
     const std::string deb = dir.Path().string() + "/*.deb", out = " >" + (dir / "files").string();
-    ASSERT_EQ(std::system(("cd " QUORVEL_BUILD_DIR " && cpack -G DEB -B " + dir.Path().string() + " >/dev/null 2>&1 && (dpkg-deb -c " + deb +
-                           " && dpkg-deb -f " + deb + " Version Depends && " QUORVEL_SERVER_EXE " --version)" + out).c_str()), 0);
+    ASSERT_EQ(std::system(("cd " QUORVEL_BUILD_DIR " && cpack -G DEB -B " + dir.Path().string() +
+                           " >/dev/null 2>&1 && (dpkg-deb -c " + deb + " && dpkg-deb -f " + deb +
+                           " Version Depends && " QUORVEL_SERVER_EXE " --version)" + out)
+                              .c_str()),
+              0);
     const std::string files = testing::ReadFile(dir / "files");
-    EXPECT_TRUE(std::regex_search(files, std::regex(R"(-rwxr-xr-x root/root .* \./opt/quorvel/quorvel-server\n)"))) << files;
-    EXPECT_TRUE(std::regex_search(files, std::regex(R"(-rw-r----- root/root .* \./opt/quorvel/options\.ini\.example\n)"))) << files;
-    std::smatch version;   // the changelog's newest entry is the package's version
-    ASSERT_TRUE(std::regex_search(files, version, std::regex(R"(\nVersion: ([0-9.]+-1)\nDepends: [^\n]*libcurl4[^\n]*\n)"))) << files;
-    EXPECT_TRUE(files.ends_with("\nquorvel-server " + version[1].str().substr(0, version[1].length() - 2) + "\n")) << files;
-    EXPECT_TRUE(testing::ReadFile(QUORVEL_TESTS_DIR "/../packaging/changelog").starts_with("quorvel-server (" + version[1].str() + ")"));
+    EXPECT_TRUE(std::regex_search(
+        files, std::regex(R"(-rwxr-xr-x root/root .* \./opt/quorvel/quorvel-server\n)")))
+        << files;
+    EXPECT_TRUE(std::regex_search(
+        files, std::regex(R"(-rw-r----- root/root .* \./opt/quorvel/options\.ini\.example\n)")))
+        << files;
+    std::smatch version;  // the changelog's newest entry is the package's version
+    ASSERT_TRUE(std::regex_search(
+        files, version, std::regex(R"(\nVersion: ([0-9.]+-1)\nDepends: [^\n]*libcurl4[^\n]*\n)")))
+        << files;
+    EXPECT_TRUE(files.ends_with("\nquorvel-server " +
+                                version[1].str().substr(0, version[1].length() - 2) + "\n"))
+        << files;
+    EXPECT_TRUE(testing::ReadFile(QUORVEL_TESTS_DIR "/../packaging/changelog")
+                    .starts_with("quorvel-server (" + version[1].str() + ")"));
     if (QUORVEL_HARDENED_BUILD && std::system("command -v lintian >/dev/null") == 0) {
-        EXPECT_EQ(std::system(("lintian --fail-on error,warning --suppress-tags dir-or-file-in-opt " + deb + out + " 2>&1").c_str()), 0)
+        EXPECT_EQ(
+            std::system(("lintian --fail-on error,warning --suppress-tags dir-or-file-in-opt " +
+                         deb + out + " 2>&1")
+                            .c_str()),
+            0)
             << testing::ReadFile(dir / "files");
     }
-    const int status = std::system(("unshare -m sh " QUORVEL_TESTS_DIR "/package_life_cycle.sh " + deb + " " + dir.Path().string() +
-                                    " 2>/dev/null").c_str());
+    const int status = std::system(("unshare -m sh " QUORVEL_TESTS_DIR "/package_life_cycle.sh " +
+                                    deb + " " + dir.Path().string() + " 2>/dev/null")
+                                       .c_str());
     if (!WIFEXITED(status) || WEXITSTATUS(status) == 99 || !fs::exists(dir / "purged-empty")) {
         GTEST_SKIP() << "no private mount namespace or no dpkg here (not root?)";
     }
     EXPECT_FALSE(fs::exists(dir / "failures")) << testing::ReadFile(dir / "dpkg.out");
-    const std::string opt = "/opt/quorvel", unit = "/etc/systemd/system/QuorvelServer.service", rotate = "/etc/logrotate.d/quorvel-server\n";
-    const std::string dropIn = unit + ".d\n" + unit + ".d/override.conf\n", mail = opt + "\n" + opt + "/mail\n";
-    EXPECT_EQ(testing::ReadFile(dir / "installed"), rotate + opt + "\n" + opt + "/options.ini.example\n" + opt + "/quorvel-server\n");
+    const std::string opt = "/opt/quorvel", unit = "/etc/systemd/system/QuorvelServer.service",
+                      rotate = "/etc/logrotate.d/quorvel-server\n";
+    const std::string dropIn = unit + ".d\n" + unit + ".d/override.conf\n",
+                      mail = opt + "\n" + opt + "/mail\n";
+    EXPECT_EQ(testing::ReadFile(dir / "installed"),
+              rotate + opt + "\n" + opt + "/options.ini.example\n" + opt + "/quorvel-server\n");
     EXPECT_EQ(testing::ReadFile(dir / "unit.upgraded"), testing::ReadFile(dir / "unit"));
-    EXPECT_EQ(testing::ReadFile(dir / "parameters.upgraded"), "[Service]\nEnvironment=\"TimerInterval=5000\"\n");
-    EXPECT_EQ(testing::ReadFile(dir / "upgraded").find("multi-user.target.wants/"), std::string::npos);
-    const std::string reload = "systemctl daemon-reload\n", enable = reload + "systemctl enable QuorvelServer.service\n";
-    EXPECT_EQ(testing::ReadFile(dir / "calls"), "-- installed\n" + enable + reload + "-- /i\n" + enable + reload +
-                                                    "deb-systemd-invoke try-restart QuorvelServer.service\n-- upgraded\n"
-                                                    "systemctl stop QuorvelServer.service\nsystemctl disable QuorvelServer.service\n" +
-                                                    reload + "-- removed\n-- purged\n-- purged-empty\n");
-    EXPECT_EQ(testing::ReadFile(dir / "removed"), rotate + dropIn + mail + opt + "/mail.log\n" + opt + "/mail.log.1\n" + opt + "/mail/buh\n" +
-                                                      opt + "/mail/buh/a.txt\n" + opt + "/options.ini\n");
-    EXPECT_EQ(testing::ReadFile(dir / "purged"), dropIn + mail + opt + "/mail/buh\n" + opt + "/mail/buh/a.txt\n");
+    EXPECT_EQ(testing::ReadFile(dir / "parameters.upgraded"),
+              "[Service]\nEnvironment=\"TimerInterval=5000\"\n");
+    EXPECT_EQ(testing::ReadFile(dir / "upgraded").find("multi-user.target.wants/"),
+              std::string::npos);
+    const std::string reload = "systemctl daemon-reload\n",
+                      enable = reload + "systemctl enable QuorvelServer.service\n";
+    EXPECT_EQ(
+        testing::ReadFile(dir / "calls"),
+        "-- installed\n" + enable + reload + "-- /i\n" + enable + reload +
+            "deb-systemd-invoke try-restart QuorvelServer.service\n-- upgraded\n"
+            "systemctl stop QuorvelServer.service\nsystemctl disable QuorvelServer.service\n" +
+            reload + "-- removed\n-- purged\n-- purged-empty\n");
+    EXPECT_EQ(testing::ReadFile(dir / "removed"),
+              rotate + dropIn + mail + opt + "/mail.log\n" + opt + "/mail.log.1\n" + opt +
+                  "/mail/buh\n" + opt + "/mail/buh/a.txt\n" + opt + "/options.ini\n");
+    EXPECT_EQ(testing::ReadFile(dir / "purged"),
+              dropIn + mail + opt + "/mail/buh\n" + opt + "/mail/buh/a.txt\n");
     EXPECT_EQ(testing::ReadFile(dir / "purged-empty"), dropIn);
 }
 
 // The journal takes LF line ends (CR LF would make the entry a byte array); mail.log keeps CR LF.
 TEST(JournalLogTest, EntriesEndTheirLinesInLfAndAStandardErrorEntryPrefixesEveryLine) {
     EXPECT_EQ(JournalLog::EntryText("a\r\nb\rc\nd\r\n\r\n"), "a\nb\nc\nd");
-    EXPECT_EQ(JournalLog::StderrEntry(EventType::Error, "Не задан e-mail\r\nНе задан порт SMTP-сервера\r\n"),
+    EXPECT_EQ(JournalLog::StderrEntry(EventType::Error,
+                                      "Не задан e-mail\r\nНе задан порт SMTP-сервера\r\n"),
               "<3>Не задан e-mail\n<3>Не задан порт SMTP-сервера\n");
 }
 
@@ -125,9 +159,13 @@ TEST(AsioTimerTest, FiresOncePerIntervalOnARealLoop) {
     timer.Interval(200);
     timer.Enabled(true);
     std::vector<int> seen;
-    asio::steady_timer early(io, std::chrono::milliseconds(300)), late(io, std::chrono::milliseconds(500));   // between firings
+    asio::steady_timer early(io, std::chrono::milliseconds(300)),
+        late(io, std::chrono::milliseconds(500));  // between firings
     early.async_wait([&](const std::error_code&) { seen.push_back(fired); });
-    late.async_wait([&](const std::error_code&) { seen.push_back(fired); timer.Enabled(false); });
+    late.async_wait([&](const std::error_code&) {
+        seen.push_back(fired);
+        timer.Enabled(false);
+    });
     io.run();
     EXPECT_EQ(seen, (std::vector<int>{1, 2}));
 }

@@ -5,8 +5,8 @@
 #include <sstream>
 
 #include "base/Error.h"
-#include "log/MailLog.h"
 #include "base/Utf8Text.h"
+#include "log/MailLog.h"
 #include "service/StatusLine.h"
 #include "service/TimerSchedule.h"
 #include "service/frmService.h"
@@ -24,13 +24,17 @@ enum Fault { kNone, kThrows, kLogFull };
 using Cycle = std::tuple<long, std::string, MailStatus, Fault>;
 
 // The work loop on a clock that moves only when the test says so, around a scripted mail side; the
-// service manager and the event log ("type/id text") are recorded, the close prompt's answer kept. The timers
-// keep the production schedule; RunFor fires those that fall due, earliest first, and runs what was posted
-// after each. A cycle runs aside at once, or, with `hold`, when the test calls `held`.
+// service manager and the event log ("type/id text") are recorded, the close prompt's answer kept.
+// The timers keep the production schedule; RunFor fires those that fall due, earliest first, and
+// runs what was posted after each. A cycle runs aside at once, or, with `hold`, when the test calls
+// `held`.
 class WorkLoopTest : public ::testing::Test, EventLoop, ServiceControl, ClosePrompt, MailWork {
 protected:
     struct ManualTimer final : LoopTimer {
-        ManualTimer(WorkLoopTest& loop, std::function<void()> handler) : loop_(loop), handler_(std::move(handler)) { loop_.timers_.push_back(this); }
+        ManualTimer(WorkLoopTest& loop, std::function<void()> handler)
+            : loop_(loop), handler_(std::move(handler)) {
+            loop_.timers_.push_back(this);
+        }
         ~ManualTimer() override { std::erase(loop_.timers_, this); }
         void Interval(int milliseconds) override { schedule.Interval(milliseconds, loop_.now); }
         int Interval() const override { return schedule.Interval(); }
@@ -50,7 +54,9 @@ protected:
                 handler();
             }
             for (ManualTimer* t : timers_) {
-                if (t->schedule.Armed() && t->schedule.Due() <= until && (!next || t->schedule.Due() < next->schedule.Due())) next = t;
+                if (t->schedule.Armed() && t->schedule.Due() <= until &&
+                    (!next || t->schedule.Due() < next->schedule.Due()))
+                    next = t;
             }
             if (!next) break;
             now = std::max(now, next->schedule.Due());
@@ -61,26 +67,44 @@ protected:
         now = std::max(now, until);
     }
     // The load handler sets the 300 ms start-up delay; the check runs at 300 ms.
-    void StartAndCheck() { form.Form_Load(""); RunFor(300); }
-    std::unique_ptr<LoopTimer> CreateTimer(std::function<void()> handler) override { return std::make_unique<ManualTimer>(*this, std::move(handler)); }
+    void StartAndCheck() {
+        form.Form_Load("");
+        RunFor(300);
+    }
+    std::unique_ptr<LoopTimer> CreateTimer(std::function<void()> handler) override {
+        return std::make_unique<ManualTimer>(*this, std::move(handler));
+    }
     void Quit(int status) override { quit = quit.value_or(status); }
     void Post(std::function<void()> handler) override { posted.push_back(std::move(handler)); }
-    void RunAside(std::function<void()> job) override { hold ? void(held = std::move(job)) : job(); }
+    void RunAside(std::function<void()> job) override {
+        hold ? void(held = std::move(job)) : job();
+    }
 
     std::string ServiceName() const override { return "QuorvelServer"; }
     std::string DisplayName() const override { return ""; }
-    void Install() override {}   void Uninstall() override {}
+    void Install() override {}
+    void Uninstall() override {}
     void StartService() override { notices.push_back("READY=1"); }
     void StopService() override { notices.push_back("STOPPING=1"); }
     void KeepAlive() override { ++keepAlives; }
-    void ExtendStop(long seconds) override { notices.push_back("EXTEND " + std::to_string(seconds)); }
-    void SetStatus(std::string_view text) override { notices.push_back("STATUS=" + std::string(text)); }
+    void ExtendStop(long seconds) override {
+        notices.push_back("EXTEND " + std::to_string(seconds));
+    }
+    void SetStatus(std::string_view text) override {
+        notices.push_back("STATUS=" + std::string(text));
+    }
     void LogEvent(EventType type, int id, std::string_view text) override {
-        events.push_back(std::to_string(static_cast<int>(type)) + "/" + std::to_string(id) + " " + std::string(text));
+        events.push_back(std::to_string(static_cast<int>(type)) + "/" + std::to_string(id) + " " +
+                         std::string(text));
     }
     void SaveSetting(const std::string&, const std::string&, const std::string&) override {}
-    std::string GetSetting(const std::string&, const std::string&, const std::string& value) const override { return value; }
-    void Ask(const std::string&, const std::string&, std::function<void(bool)> answered) override { answer = std::move(answered); }
+    std::string GetSetting(const std::string&, const std::string&,
+                           const std::string& value) const override {
+        return value;
+    }
+    void Ask(const std::string&, const std::string&, std::function<void(bool)> answered) override {
+        answer = std::move(answered);
+    }
 
     std::string CheckSettings() override { return ++checks, problem; }
     std::string ScanInterval() override { return interval; }
@@ -94,7 +118,8 @@ protected:
         now += duration;
         status = next;
         logFull = fault == kLogFull;
-        if (fault == kThrows) throw Error(EACCES, "cannot delete /mail/buh/a.pdf: Permission denied");
+        if (fault == kThrows)
+            throw Error(EACCES, "cannot delete /mail/buh/a.pdf: Permission denied");
         return result;
     }
     MailStatus Status() const override { return status; }
@@ -130,7 +155,7 @@ protected:
 TEST_F(WorkLoopTest, CyclesRunEveryCheckTicksUnlessPausedAndCloseAsksFirst) {
     cycles = {{2500, "", {}, kNone}, {700, "", {}, kNone}};
     StartAndCheck();
-    RunFor(20000);   // one tick counted after the third cycle
+    RunFor(20000);  // one tick counted after the third cycle
     form.Service_Pause();
     RunFor(20000);
     form.Service_Continue();
@@ -144,9 +169,11 @@ TEST_F(WorkLoopTest, CyclesRunEveryCheckTicksUnlessPausedAndCloseAsksFirst) {
     answer(true);
     EXPECT_EQ(starts, (std::vector<long>{5300, 12800, 18500, 40300 + 300 + 4000, 49600, 54600}));
     EXPECT_EQ(checks, 2);
-    EXPECT_EQ(notices, (std::vector<std::string>{"READY=1", kIdle, "STATUS=Приостановлена; отправок ещё не было", kIdle, kIdle,
-                                                 "STOPPING=1", "STATUS=Остановка"}));
-    EXPECT_EQ(events, (std::vector<std::string>{kStarted, ErrorEntry("Service paused"), "4/110 Service continued"}));
+    EXPECT_EQ(notices, (std::vector<std::string>{"READY=1", kIdle,
+                                                 "STATUS=Приостановлена; отправок ещё не было",
+                                                 kIdle, kIdle, "STOPPING=1", "STATUS=Остановка"}));
+    EXPECT_EQ(events, (std::vector<std::string>{kStarted, ErrorEntry("Service paused"),
+                                                "4/110 Service continued"}));
     EXPECT_TRUE(form.State().StopFlag);
     EXPECT_EQ(quit, 0);
 }
@@ -161,12 +188,14 @@ TEST_F(WorkLoopTest, ResultsGoToTheLogsAndChangesToTheStatusLine) {
     const std::string deferred = "Отправка отложена до 11:00:00: " + failure;
     const MailStatus sent{"07.12.2026 10:00:00", "ok", "", {}, "", ""};
     const MailStatus failed{"07.12.2026 10:00:02", failure, "", {}, "", ""};
-    const MailStatus waiting{failed.LastSendTime, failure, "buh\n2", {{"a", "11:00"}, {"b", "12:00"}}, "", "/l"};
+    const MailStatus waiting{
+        failed.LastSendTime, failure, "buh\n2", {{"a", "11:00"}, {"b", "12:00"}}, "", "/l"};
     const MailStatus missing{failed.LastSendTime, failure, "", {}, "/m", ""};
-    interval = "0";   // every tick
-    cycles = {{0, "", {}, kThrows}, {0, "ok", sent, kNone}, {0, failure, failed, kNone}, {0, "", waiting, kNone},
-              {0, "", waiting, kNone}, {0, "", missing, kNone}, {0, "", missing, kNone}, {0, deferred, failed, kNone},
-              {0, "timeout", failed, kLogFull}};
+    interval = "0";  // every tick
+    cycles = {
+        {0, "", {}, kThrows},    {0, "ok", sent, kNone},       {0, failure, failed, kNone},
+        {0, "", waiting, kNone}, {0, "", waiting, kNone},      {0, "", missing, kNone},
+        {0, "", missing, kNone}, {0, deferred, failed, kNone}, {0, "timeout", failed, kLogFull}};
     StartAndCheck();
     RunFor(9000);
     form.Service_Pause();
@@ -174,30 +203,37 @@ TEST_F(WorkLoopTest, ResultsGoToTheLogsAndChangesToTheStatusLine) {
     interval = "5\x1b[2J";
     form.Service_Continue();
     RunFor(300);
-    EXPECT_EQ(logLines, (std::vector<std::string>{"Результат отправки: ok", "Результат отправки: " + failure,
-                                                  "Результат отправки: " + deferred}));
-    EXPECT_EQ(events, (std::vector<std::string>{kStarted, ErrorEntry("[13] cannot delete /mail/buh/a.pdf: Permission denied"),
-                                                ErrorEntry(failure), ErrorEntry("Не найден каталог почты /m"), "4/110 " + deferred,
-                                                "4/110 Каталог почты снова доступен: /m",
-                                                ErrorEntry("[28] cannot write mail.log: No space left on device"),
-                                                ErrorEntry("timeout"), ErrorEntry("Service paused"), "4/110 Service continued",
-                                                ErrorEntry("Неверно задан интервал проверки: [Main] Timer = \"5_[2J\"\r\n")}));
+    EXPECT_EQ(logLines,
+              (std::vector<std::string>{"Результат отправки: ok", "Результат отправки: " + failure,
+                                        "Результат отправки: " + deferred}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{
+                  kStarted, ErrorEntry("[13] cannot delete /mail/buh/a.pdf: Permission denied"),
+                  ErrorEntry(failure), ErrorEntry("Не найден каталог почты /m"),
+                  "4/110 " + deferred, "4/110 Каталог почты снова доступен: /m",
+                  ErrorEntry("[28] cannot write mail.log: No space left on device"),
+                  ErrorEntry("timeout"), ErrorEntry("Service paused"), "4/110 Service continued",
+                  ErrorEntry("Неверно задан интервал проверки: [Main] Timer = \"5_[2J\"\r\n")}));
     const std::string last = "; последняя отправка 07.12.2026 10:00:02: " + failure;
-    EXPECT_EQ(notices, (std::vector<std::string>{
-                           "READY=1", kIdle, "STATUS=Работает; последняя отправка 07.12.2026 10:00:00: ok",
-                           "STATUS=Работает" + last,
-                           "STATUS=Работает" + last + "; каталог заменён, отправка остановлена: /l; ждёт заблокированный файл: buh_2; "
-                                                      "ждут повторной отправки: a до 11:00, b до 12:00",
-                           "STATUS=Работает" + last + "; не найден каталог почты /m", "STATUS=Работает" + last,
-                           "STATUS=Приостановлена" + last, "STATUS=Работает" + last, "STOPPING=1"}));
+    EXPECT_EQ(
+        notices,
+        (std::vector<std::string>{
+            "READY=1", kIdle, "STATUS=Работает; последняя отправка 07.12.2026 10:00:00: ok",
+            "STATUS=Работает" + last,
+            "STATUS=Работает" + last +
+                "; каталог заменён, отправка остановлена: /l; ждёт заблокированный файл: buh_2; "
+                "ждут повторной отправки: a до 11:00, b до 12:00",
+            "STATUS=Работает" + last + "; не найден каталог почты /m", "STATUS=Работает" + last,
+            "STATUS=Приостановлена" + last, "STATUS=Работает" + last, "STOPPING=1"}));
     EXPECT_TRUE(form.State().StopFlag);
     EXPECT_EQ(quit, 78);
 }
 
-// The cycle runs aside while the loop goes on: the watchdog is fed, a folder that leaves a call unanswered
-// for the timeout (3 s here) is one error entry and a note on the status line, and its next step one
-// information entry. A reload during the cycle checks once the cycle is over; errors in options.ini are
-// reported and the service goes on. A stop waits for the cycle until its folder does not answer.
+// The cycle runs aside while the loop goes on: the watchdog is fed, a folder that leaves a call
+// unanswered for the timeout (3 s here) is one error entry and a note on the status line, and its
+// next step one information entry. A reload during the cycle checks once the cycle is over; errors
+// in options.ini are reported and the service goes on. A stop waits for the cycle until its folder
+// does not answer.
 TEST_F(WorkLoopTest, AFolderThatDoesNotAnswerIsReportedAndHoldsNoStop) {
     const auto since = std::chrono::system_clock::time_point(std::chrono::hours(493000));
     const std::string silent = "Каталог почты /m не отвечает с " + LocalTimestamp(since);
@@ -226,16 +262,22 @@ TEST_F(WorkLoopTest, AFolderThatDoesNotAnswerIsReportedAndHoldsNoStop) {
     EXPECT_EQ(keepAlives, 19);
     const std::string last = "; последняя отправка 07.12.2026 10:00:00: ok";
     const std::string note = "; ошибки в options.ini: Не задан e-mail; Не задан порт SMTP-сервера";
-    EXPECT_EQ(events, (std::vector<std::string>{kStarted, ErrorEntry(silent), "4/110 Каталог снова отвечает: /m",
-                                                ErrorEntry("Service reloaded: options.ini has errors, the service goes on as before\r\n" + problem),
-                                                ErrorEntry(silent)}));
-    EXPECT_EQ(notices, (std::vector<std::string>{"READY=1", kIdle, kIdle + "; " + silent, kIdle, "STATUS=Работает" + last,
-                                                 "STATUS=Работает" + last + note, "STATUS=Остановка"}));
+    EXPECT_EQ(
+        events,
+        (std::vector<std::string>{
+            kStarted, ErrorEntry(silent), "4/110 Каталог снова отвечает: /m",
+            ErrorEntry(
+                "Service reloaded: options.ini has errors, the service goes on as before\r\n" +
+                problem),
+            ErrorEntry(silent)}));
+    EXPECT_EQ(notices, (std::vector<std::string>{
+                           "READY=1", kIdle, kIdle + "; " + silent, kIdle, "STATUS=Работает" + last,
+                           "STATUS=Работает" + last + note, "STATUS=Остановка"}));
 }
 
-// A stop during a send asks for more time while the upload moves (the send's own limit, 3 s, and 30 s to
-// dispose of the files), never reports a send as a folder that does not answer, and exits once the cycle
-// has logged its result.
+// A stop during a send asks for more time while the upload moves (the send's own limit, 3 s, and 30
+// s to dispose of the files), never reports a send as a folder that does not answer, and exits once
+// the cycle has logged its result.
 TEST_F(WorkLoopTest, AStopDuringASendWaitsForItWhileItMoves) {
     cycles = {{0, "ok", {}, kNone}};
     hold = true;
@@ -251,24 +293,29 @@ TEST_F(WorkLoopTest, AStopDuringASendWaitsForItWhileItMoves) {
     std::exchange(held, nullptr)();
     RunFor(0);
     EXPECT_EQ(logLines, std::vector<std::string>{"Результат отправки: ok"});
-    EXPECT_EQ(notices, (std::vector<std::string>{"READY=1", kIdle, "STATUS=Остановка", "EXTEND 33", "EXTEND 33"}));
+    EXPECT_EQ(notices, (std::vector<std::string>{"READY=1", kIdle, "STATUS=Остановка", "EXTEND 33",
+                                                 "EXTEND 33"}));
     EXPECT_EQ(events, std::vector<std::string>{kStarted});
     EXPECT_EQ(quit, 0);
 }
 
-// The status line stays below systemd's limit, whole pieces while they fit, the rest counted; a result
-// too long on its own is cut between characters.
+// The status line stays below systemd's limit, whole pieces while they fit, the rest counted; a
+// result too long on its own is cut between characters.
 TEST(StatusLineTest, CutBelowTheLimitWithACountOfWhatWasLeftOut) {
     MailStatus status{"07.12.2026 10:00:00", "ok", "", {}, "", ""};
-    for (int i = 0; i < 300; ++i) status.Retries.push_back({"папка" + std::to_string(i), "07.12.2026 11:00:00"});
+    for (int i = 0; i < 300; ++i)
+        status.Retries.push_back({"папка" + std::to_string(i), "07.12.2026 11:00:00"});
     for (const std::string& result : {std::string("ok"), "ж" + std::string(5000, 'x') + "ж"}) {
         status.LastResult = result;
         const std::string line = StatusLine(false, status);
         std::size_t listed = 0;
-        for (std::size_t at = line.find("папка"); at != std::string::npos; at = line.find("папка", at + 1)) ++listed;
+        for (std::size_t at = line.find("папка"); at != std::string::npos;
+             at = line.find("папка", at + 1))
+            ++listed;
         EXPECT_LE(line.size(), 3550u);
-        EXPECT_TRUE(line.ends_with(" до 07.12.2026 11:00:00; … и ещё " + std::to_string(300 - listed)) ||
-                    (listed == 0 && line.ends_with("x…; … и ещё 300")))
+        EXPECT_TRUE(
+            line.ends_with(" до 07.12.2026 11:00:00; … и ещё " + std::to_string(300 - listed)) ||
+            (listed == 0 && line.ends_with("x…; … и ещё 300")))
             << line.substr(line.size() - 100);
         EXPECT_EQ(CleanLogText(line), line) << "valid UTF-8";
     }

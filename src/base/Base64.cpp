@@ -17,11 +17,14 @@ constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwx
 using Pair = std::array<char, 2>;
 constexpr std::array<Pair, 4096> kPairs = [] {
     std::array<Pair, 4096> pairs{};
-    for (std::size_t v = 0; v < pairs.size(); ++v) pairs[v] = {kAlphabet[v >> 6], kAlphabet[v & 63]};
+    for (std::size_t v = 0; v < pairs.size(); ++v)
+        pairs[v] = {kAlphabet[v >> 6], kAlphabet[v & 63]};
     return pairs;
 }();
 
-inline void PutPair(char* out, std::uint64_t value) { std::memcpy(out, kPairs[value & 0xfff].data(), 2); }
+inline void PutPair(char* out, std::uint64_t value) {
+    std::memcpy(out, kPairs[value & 0xfff].data(), 2);
+}
 
 // The next 8 bytes as one number, the first byte the highest.
 inline std::uint64_t Load8(const unsigned char* data) {

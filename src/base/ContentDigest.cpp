@@ -46,7 +46,8 @@ std::optional<ContentDigest> DigestOfFile(int fd, std::uint64_t size) {
     std::vector<unsigned char> buffer(1 << 20);
     std::uint64_t offset = 0;
     while (offset < size) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - offset));
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - offset));
         const ssize_t n = ::pread(fd, buffer.data(), want, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return std::nullopt;

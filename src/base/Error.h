@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cerrno>
-#include <stdexcept>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 namespace quorvel {

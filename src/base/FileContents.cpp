@@ -33,6 +33,8 @@ std::optional<std::string> Read(const std::filesystem::path& path, bool absentIs
 
 std::string ReadFileContents(const std::filesystem::path& path) { return *Read(path, true); }
 
-std::optional<std::string> ReadFileIfPresent(const std::filesystem::path& path) { return Read(path, false); }
+std::optional<std::string> ReadFileIfPresent(const std::filesystem::path& path) {
+    return Read(path, false);
+}
 
 }  // namespace quorvel

@@ -11,10 +11,15 @@ namespace quorvel {
 class FileDescriptor {
 public:
     explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() { if (fd_ >= 0) ::close(fd_); }
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
     FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.Release()) {}
     FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        if (this != &other) { if (fd_ >= 0) ::close(fd_); fd_ = other.Release(); }
+        if (this != &other) {
+            if (fd_ >= 0) ::close(fd_);
+            fd_ = other.Release();
+        }
         return *this;
     }
     FileDescriptor(const FileDescriptor&) = delete;
@@ -22,7 +27,11 @@ public:
 
     int Get() const { return fd_; }
     bool Valid() const { return fd_ >= 0; }
-    int Release() { int fd = fd_; fd_ = -1; return fd; }
+    int Release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_;

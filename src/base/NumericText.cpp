@@ -39,7 +39,8 @@ std::int16_t ToInteger16(std::string_view text) {
 
     std::size_t pos = 0;
     bool negative = false;
-    if (pos < number.size() && (number[pos] == '+' || number[pos] == '-')) negative = number[pos++] == '-';
+    if (pos < number.size() && (number[pos] == '+' || number[pos] == '-'))
+        negative = number[pos++] == '-';
 
     long integer = 0;
     bool digits = false, tooLarge = false;

@@ -18,7 +18,8 @@ namespace {
 bool NamesUtf8(const std::string& charset) {
     std::string upper;
     for (char c : charset) {
-        if (c != '-' && c != '_') upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (c != '-' && c != '_')
+            upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
     // The C/POSIX locale reports ASCII; text beyond ASCII is kept as UTF-8 there.
     return upper == "UTF8" || upper == "ANSIX3.41968" || upper == "ASCII" || upper == "USASCII";
@@ -30,7 +31,8 @@ struct IconvCloser {
 
 // Converts `in` from `from` to `to`; an input byte that does not convert (or an incomplete
 // sequence at the end) is skipped and `replacement` written in its place.
-std::string Convert(std::string_view in, const char* to, const char* from, std::string_view replacement) {
+std::string Convert(std::string_view in, const char* to, const char* from,
+                    std::string_view replacement) {
     const bool fromUtf8 = std::string_view(from) == "UTF-8";
     iconv_t raw = iconv_open(to, from);
     if (raw == reinterpret_cast<iconv_t>(-1)) {
@@ -55,7 +57,8 @@ std::string Convert(std::string_view in, const char* to, const char* from, std::
         out.append(replacement);
         ++src;
         --srcLeft;
-        while (fromUtf8 && srcLeft > 0 && (static_cast<unsigned char>(*src) & 0xC0) == 0x80) ++src, --srcLeft;
+        while (fromUtf8 && srcLeft > 0 && (static_cast<unsigned char>(*src) & 0xC0) == 0x80)
+            ++src, --srcLeft;
         iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
     }
     char* dst = buffer;
@@ -85,7 +88,8 @@ std::string RepairUtf8(std::string_view in, std::string_view replacement) {
 
 }  // namespace
 
-TextCodec::TextCodec(std::string charset) : charset_(std::move(charset)), utf8_(NamesUtf8(charset_)) {}
+TextCodec::TextCodec(std::string charset)
+    : charset_(std::move(charset)), utf8_(NamesUtf8(charset_)) {}
 
 TextCodec TextCodec::ForLocale() {
     const char* codeset = nl_langinfo(CODESET);

@@ -16,7 +16,8 @@ namespace quorvel {
 
 namespace {
 
-constexpr int kLogFlags = O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+constexpr int kLogFlags =
+    O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
 }  // namespace
 
@@ -56,7 +57,9 @@ void MailLog::Append(std::string_view text) const {
     // Only a regular file takes entries: a FIFO, device or link put in its place is never opened
     // (nor waited for, nor followed), and the log is readable by its owner and group only.
     struct stat info {};
-    const auto notRegular = [&] { return Error(EINVAL, "cannot open " + path_.string() + ": not a regular file"); };
+    const auto notRegular = [&] {
+        return Error(EINVAL, "cannot open " + path_.string() + ": not a regular file");
+    };
     if (::lstat(path_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) throw notRegular();
     FileDescriptor file(::open(path_.c_str(), kLogFlags, 0640));
     if (file.Get() < 0) throw SystemError("cannot open " + path_.string());

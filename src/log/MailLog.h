@@ -26,8 +26,9 @@ public:
     // Appends "dd.mm.yyyy hh:mm:ss - " text CR LF in local time and the locale's character set.
     // The file is opened and closed for every entry, so it may be read, moved or deleted between
     // entries; it is created with mode 0640, and only a regular file is written (never a link,
-    // FIFO or device in its place, and without ever waiting to open one). Never throws: a log that cannot be written must not stop the mail. An entry that
-    // cannot be written is dropped (false), and the watcher hears of the change.
+    // FIFO or device in its place, and without ever waiting to open one). Never throws: a log that
+    // cannot be written must not stop the mail. An entry that cannot be written is dropped (false),
+    // and the watcher hears of the change.
     bool WriteLog(std::string_view text) const;
 
 private:

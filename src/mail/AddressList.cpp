@@ -40,7 +40,8 @@ bool IsPlainAddress(std::string_view address) {
     const auto at = address.find('@');
     if (at == std::string_view::npos || address.size() > 254) return false;
     const auto local = address.substr(0, at), domain = address.substr(at + 1);
-    if (local.size() > 64 || !IsDottedRuns(local, IsAtext) || !IsDottedRuns(domain, IsLabelChar)) return false;
+    if (local.size() > 64 || !IsDottedRuns(local, IsAtext) || !IsDottedRuns(domain, IsLabelChar))
+        return false;
     for (std::size_t start = 0; start <= domain.size();) {
         auto end = std::min(domain.find('.', start), domain.size());
         auto label = domain.substr(start, end - start);
@@ -136,10 +137,12 @@ MailAddress ParseMailbox(std::string_view text) {
 std::string MailboxHeaderText(const MailAddress& mailbox) {
     if (mailbox.Name.empty()) return mailbox.Address;
     // Encoded words fill their lines; the address goes on a folded line of its own, so that no line
-    // of "From: " or "To: " grows past its limit. A plain name too long for its line is encoded too.
+    // of "From: " or "To: " grows past its limit. A plain name too long for its line is encoded
+    // too.
     const std::string name = NeedsQuotes(mailbox.Name) ? Quote(mailbox.Name) : mailbox.Name;
     const std::string address = "<" + mailbox.Address + ">";
-    if (!IsPlainHeaderText(mailbox.Name) || name.size() > kShownNameLimit) return EncodeWords(mailbox.Name, 6) + "\r\n " + address;
+    if (!IsPlainHeaderText(mailbox.Name) || name.size() > kShownNameLimit)
+        return EncodeWords(mailbox.Name, 6) + "\r\n " + address;
     return name + (name.size() + address.size() > kShownNameLimit ? "\r\n " : " ") + address;
 }
 

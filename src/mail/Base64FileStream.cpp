@@ -20,10 +20,12 @@ constexpr std::size_t kPieceSize = 3 * 64 * 1024;
 
 }  // namespace
 
-Base64FileStream::Base64FileStream(int folderFd, BatchFile& file) : folderFd_(folderFd), file_(file) {
+Base64FileStream::Base64FileStream(int folderFd, BatchFile& file)
+    : folderFd_(folderFd), file_(file) {
     struct stat info {};
     if (::fstatat(folderFd_, file_.Name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno == ENOENT) throw LocalChange("[" + file_.Name + "] is gone since it was listed", errno);
+        if (errno == ENOENT)
+            throw LocalChange("[" + file_.Name + "] is gone since it was listed", errno);
         throw SystemError("cannot open " + file_.Name);
     }
     Check(info);
@@ -34,7 +36,8 @@ Base64FileStream::Base64FileStream(int folderFd, BatchFile& file) : folderFd_(fo
 }
 
 void Base64FileStream::Check(const struct stat& info) const {
-    if (!S_ISREG(info.st_mode)) throw LocalChange("[" + file_.Name + "] is no longer a regular file");
+    if (!S_ISREG(info.st_mode))
+        throw LocalChange("[" + file_.Name + "] is no longer a regular file");
     if (!(FileIdentity::Of(info) == file_.Listed)) {
         throw LocalChange("[" + file_.Name + "] was replaced or changed since it was listed");
     }
@@ -43,11 +46,13 @@ void Base64FileStream::Check(const struct stat& info) const {
 // The file is opened at its first read and closed at the end of its reading, its buffer freed
 // once encoded, so that a batch of many files holds one open file and one buffer at a time.
 void Base64FileStream::Open() {
-    fd_ = FileDescriptor(
-        ::openat(folderFd_, file_.Name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    fd_ = FileDescriptor(::openat(folderFd_, file_.Name.c_str(),
+                                  O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
     if (!fd_.Valid()) {
-        if (errno == ENOENT) throw LocalChange("[" + file_.Name + "] is gone since it was listed", errno);
-        if (errno == ELOOP) throw LocalChange("[" + file_.Name + "] is no longer a regular file", errno);
+        if (errno == ENOENT)
+            throw LocalChange("[" + file_.Name + "] is gone since it was listed", errno);
+        if (errno == ELOOP)
+            throw LocalChange("[" + file_.Name + "] is no longer a regular file", errno);
         throw SystemError("cannot open " + file_.Name);
     }
     struct stat info {};
@@ -86,7 +91,8 @@ void Base64FileStream::Close() {
 
 // Up to one piece, never past the listed size: what goes out is what was listed.
 std::size_t Base64FileStream::ReadPiece() {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uintmax_t>(input_.size(), left_));
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uintmax_t>(input_.size(), left_));
     std::size_t filled = 0;
     while (filled < want) {
         ssize_t n = ::read(fd_.Get(), input_.data() + filled, want - filled);
@@ -131,7 +137,8 @@ std::size_t Base64FileStream::Read(char* out, std::size_t size) {
             inputPos_ += take;
             continue;
         }
-        // Too little room for the next group: it waits, encoded, for the rest of this buffer and the next.
+        // Too little room for the next group: it waits, encoded, for the rest of this buffer and
+        // the next.
         const std::size_t group = std::min<std::size_t>(3, inputEnd_ - inputPos_);
         spillEnd_ = encoder_.Encode(input_.data() + inputPos_, group, spill_.data());
         spillPos_ = 0;

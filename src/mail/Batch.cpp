@@ -25,8 +25,10 @@ std::optional<Batch> Vanished(int err, const std::string& path) {
 // A file system without flock (some network file systems) gives no claim; the folder is sent all
 // the same, as before claims existed.
 Batch::Batch(int fd, std::string name) : folder_(fd), name_(std::move(name)) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) claim_ = Claim::Ours;
-    else if (errno == EWOULDBLOCK) claim_ = Claim::Another;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        claim_ = Claim::Ours;
+    else if (errno == EWOULDBLOCK)
+        claim_ = Claim::Another;
 }
 
 void Batch::Release() {
@@ -61,7 +63,9 @@ std::optional<FileIdentity> LookAt(int folderFd, const std::string& name) {
 
 void Batch::Add(const std::string& name) {
     files_.push_back({name, Look(name).value_or(FileIdentity{}), std::nullopt, std::nullopt});
-    leases_.push_back(leases_.size() < kMaxLeases ? ReadLease::Take(Fd(), name, files_.back().Listed) : ReadLease());
+    leases_.push_back(leases_.size() < kMaxLeases
+                          ? ReadLease::Take(Fd(), name, files_.back().Listed)
+                          : ReadLease());
 }
 
 // The same file and size throughout, and its content now is what was streamed: a writer that only
@@ -69,17 +73,20 @@ void Batch::Add(const std::string& name) {
 // nothing the recipient lacks.
 bool Batch::SameContent(std::size_t index, const FileIdentity& now) const {
     const BatchFile& file = files_[index];
-    if (!file.Sent || !file.SentDigest || !now.SameFile(file.Listed) || !file.Sent->SameFile(file.Listed) ||
-        now.Size != file.Listed.Size || file.Sent->Size != file.Listed.Size) {
+    if (!file.Sent || !file.SentDigest || !now.SameFile(file.Listed) ||
+        !file.Sent->SameFile(file.Listed) || now.Size != file.Listed.Size ||
+        file.Sent->Size != file.Listed.Size) {
         return false;
     }
     FileDescriptor opened;
     int fd = leases_[index].Fd();
     if (!leases_[index].Held()) {
-        opened = FileDescriptor(::openat(Fd(), file.Name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+        opened = FileDescriptor(::openat(
+            Fd(), file.Name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
         fd = opened.Get();
         struct stat info {};
-        if (fd < 0 || ::fstat(fd, &info) != 0 || !now.SameFile(FileIdentity::Of(info))) return false;
+        if (fd < 0 || ::fstat(fd, &info) != 0 || !now.SameFile(FileIdentity::Of(info)))
+            return false;
     }
     return DigestOfFile(fd, file.Listed.Size) == file.SentDigest;
 }

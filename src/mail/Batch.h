@@ -83,6 +83,7 @@ private:
 inline constexpr const char* kChangedDuringSend = "changed during its send, to be sent again";
 // Why a file stays after its send: someone opened it for writing since it was listed, so it may
 // not be complete; it goes out whole once it is quiet.
-inline constexpr const char* kOpenedDuringSend = "opened for writing during its send, to be sent again";
+inline constexpr const char* kOpenedDuringSend =
+    "opened for writing during its send, to be sent again";
 
 }  // namespace quorvel

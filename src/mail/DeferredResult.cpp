@@ -10,7 +10,8 @@ constexpr std::string_view kDeferredPrefix = "Отправка отложена 
 
 }  // namespace
 
-std::string DeferredResultText(std::chrono::system_clock::time_point until, const std::string& failure) {
+std::string DeferredResultText(std::chrono::system_clock::time_point until,
+                               const std::string& failure) {
     // "dd.mm.yyyy hh:mm:ss": the time of day is what a reader of the log needs.
     return std::string(kDeferredPrefix) + LocalTimestamp(until).substr(11) + ": " + failure;
 }

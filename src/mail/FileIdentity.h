@@ -16,10 +16,13 @@ struct FileIdentity {
     struct timespec Changed {};
 
     static FileIdentity Of(const struct stat& info) {
-        return {info.st_dev, info.st_ino, static_cast<std::uintmax_t>(info.st_size), info.st_mtim, info.st_ctim};
+        return {info.st_dev, info.st_ino, static_cast<std::uintmax_t>(info.st_size), info.st_mtim,
+                info.st_ctim};
     }
 
-    bool SameFile(const FileIdentity& other) const { return Device == other.Device && Inode == other.Inode; }
+    bool SameFile(const FileIdentity& other) const {
+        return Device == other.Device && Inode == other.Inode;
+    }
 
     bool operator==(const FileIdentity& other) const {
         return SameFile(other) && Size == other.Size && Same(Modified, other.Modified) &&

@@ -27,8 +27,8 @@ constexpr std::string_view kCopyPrefix = ".quorvel-copy-";
 
 // Gives the entry `from` of `fromFd` the first free numbered form of `name` inside `toFd`, never
 // replacing a file. 0 with `target` set, or the errno that stopped it.
-int TryPlaceUnderFreeName(int fromFd, const std::string& from, int toFd, const std::string& name, std::string& target,
-                          const RenameCall& rename) {
+int TryPlaceUnderFreeName(int fromFd, const std::string& from, int toFd, const std::string& name,
+                          std::string& target, const RenameCall& rename) {
     for (unsigned n = 0; n < kMaxNumberedNames; ++n) {
         target = NumberedName(name, n);
         if (rename(fromFd, from.c_str(), toFd, target.c_str(), RENAME_NOREPLACE) == 0) return 0;
@@ -43,17 +43,20 @@ int TryPlaceUnderFreeName(int fromFd, const std::string& from, int toFd, const s
 
 // The bytes the copy of a file of `info` will take: its data, not the holes of a sparse file.
 std::uintmax_t BytesNeeded(const struct stat& info) {
-    return std::min(static_cast<std::uintmax_t>(info.st_size), static_cast<std::uintmax_t>(info.st_blocks) * 512);
+    return std::min(static_cast<std::uintmax_t>(info.st_size),
+                    static_cast<std::uintmax_t>(info.st_blocks) * 512);
 }
 
 // Refuses a copy that the file system of `toFd` has no room for, before a byte is written.
 void CheckRoom(int toFd, const struct stat& info, const std::string& name) {
     struct statvfs room {};
     if (::fstatvfs(toFd, &room) != 0) return;  // not told: the copy itself finds out
-    const std::uintmax_t needed = BytesNeeded(info), free = std::uintmax_t{room.f_bavail} * room.f_frsize;
+    const std::uintmax_t needed = BytesNeeded(info),
+                         free = std::uintmax_t{room.f_bavail} * room.f_frsize;
     if (needed > free) {
-        throw SystemError("cannot copy " + name + " (" + std::to_string(needed) + " bytes, " + std::to_string(free) +
-                          " free in the lost folder)", ENOSPC);
+        throw SystemError("cannot copy " + name + " (" + std::to_string(needed) + " bytes, " +
+                              std::to_string(free) + " free in the lost folder)",
+                          ENOSPC);
     }
 }
 
@@ -84,7 +87,8 @@ FileDescriptor CreateCopy(int toFd, std::string& copy) {
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
         copy = std::string(kCopyPrefix) + std::to_string(random() % 1000000000u);
-        int fd = ::openat(toFd, copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        int fd = ::openat(toFd, copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          0600);
         if (fd >= 0) return FileDescriptor(fd);
         if (errno != EEXIST) break;
     }
@@ -115,14 +119,18 @@ std::string DurableCopy(int in, const struct stat& info, const std::string& name
 
 // True when the source is, by descriptor and by name, still the file as it was when its copy began.
 bool Unchanged(int in, int fromFd, const std::string& name, const struct stat& before) {
-    struct stat now {}, named {};
-    return ::fstat(in, &now) == 0 && ::fstatat(fromFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-           FileIdentity::Of(now) == FileIdentity::Of(before) && FileIdentity::Of(named) == FileIdentity::Of(before);
+    struct stat now {
+    }, named{};
+    return ::fstat(in, &now) == 0 &&
+           ::fstatat(fromFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           FileIdentity::Of(now) == FileIdentity::Of(before) &&
+           FileIdentity::Of(named) == FileIdentity::Of(before);
 }
 
-std::string MoveAcrossFileSystems(int fromFd, const std::string& name, const FileIdentity& expected, int toFd,
-                                  const RenameCall& rename) {
-    FileDescriptor in(::openat(fromFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+std::string MoveAcrossFileSystems(int fromFd, const std::string& name, const FileIdentity& expected,
+                                  int toFd, const RenameCall& rename) {
+    FileDescriptor in(
+        ::openat(fromFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
     struct stat info {};
     if (!in.Valid() || ::fstat(in.Get(), &info) != 0) throw SystemError("cannot open " + name);
     if (!S_ISREG(info.st_mode) || !FileIdentity::Of(info).SameFile(expected)) {
@@ -131,7 +139,8 @@ std::string MoveAcrossFileSystems(int fromFd, const std::string& name, const Fil
     std::string copy = DurableCopy(in.Get(), info, name, toFd);
     std::string target;
     try {
-        if (int err = TryPlaceUnderFreeName(toFd, copy, toFd, name, target, rename)) CannotMove(copy, target, err);
+        if (int err = TryPlaceUnderFreeName(toFd, copy, toFd, name, target, rename))
+            CannotMove(copy, target, err);
         if (::fsync(toFd) != 0) throw SystemError("cannot flush the lost folder");
     } catch (...) {
         ::unlinkat(toFd, copy.c_str(), 0);
@@ -159,24 +168,29 @@ std::string NumberedName(const std::string& name, unsigned n) {
     std::string stem = name.substr(0, dot), extension = name.substr(dot);
     if (stem.size() + number.size() + extension.size() > kMaxName) {
         const std::size_t room = kMaxName - number.size();
-        if (extension.size() > room / 2) extension = std::string(CutAtCharacter(extension, room - std::min(stem.size(), room / 2)));
+        if (extension.size() > room / 2)
+            extension =
+                std::string(CutAtCharacter(extension, room - std::min(stem.size(), room / 2)));
         stem = std::string(CutAtCharacter(stem, room - extension.size()));
     }
     return stem + number + extension;
 }
 
-std::string MoveWithoutOverwrite(int fromFd, const std::string& name, const FileIdentity& expected, int toFd,
-                                 const RenameCall& rename) {
+std::string MoveWithoutOverwrite(int fromFd, const std::string& name, const FileIdentity& expected,
+                                 int toFd, const RenameCall& rename) {
     struct stat info {};
-    if (::fstatat(fromFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) throw SystemError("cannot move " + name);
+    if (::fstatat(fromFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        throw SystemError("cannot move " + name);
     if (!S_ISREG(info.st_mode) || !FileIdentity::Of(info).SameFile(expected)) {
         throw Error(ESTALE, "cannot move " + name + ": it was replaced since it was listed");
     }
     std::string target;
     int err = TryPlaceUnderFreeName(fromFd, name, toFd, name, target, rename);
     if (err == 0) return target;
-    // Another file system, or one without RENAME_NOREPLACE: a durable copy, which never replaces either.
-    if (err == EXDEV || err == EINVAL) return MoveAcrossFileSystems(fromFd, name, expected, toFd, rename);
+    // Another file system, or one without RENAME_NOREPLACE: a durable copy, which never replaces
+    // either.
+    if (err == EXDEV || err == EINVAL)
+        return MoveAcrossFileSystems(fromFd, name, expected, toFd, rename);
     CannotMove(name, target, err);
 }
 

@@ -10,7 +10,8 @@
 namespace quorvel {
 
 // The rename a move makes (renameat2's arguments and result); tests put a failing one in its place.
-using RenameCall = std::function<int(int fromFd, const char* from, int toFd, const char* to, unsigned flags)>;
+using RenameCall =
+    std::function<int(int fromFd, const char* from, int toFd, const char* to, unsigned flags)>;
 
 // Moves the file `name` of the folder `fromFd` into the folder `toFd` without ever overwriting
 // anything there and without a moment at which the file exists nowhere. Both folders are held by
@@ -22,8 +23,8 @@ using RenameCall = std::function<int(int fromFd, const char* from, int toFd, con
 // it is still as it was when the copy began (otherwise the copy is dropped). The file must still
 // be `expected` (the same file); returns the name it now has; throws Error (the source then stays
 // where it was; ENOSPC when the target had no room).
-std::string MoveWithoutOverwrite(int fromFd, const std::string& name, const FileIdentity& expected, int toFd,
-                                 const RenameCall& rename = ::renameat2);
+std::string MoveWithoutOverwrite(int fromFd, const std::string& name, const FileIdentity& expected,
+                                 int toFd, const RenameCall& rename = ::renameat2);
 
 // The n-th candidate name for `name`: n = 0 gives the name itself, n = 2 turns "a.pdf" into
 // "a (2).pdf" and "README" into "README (2)". A numbered name longer than 255 bytes is shortened

@@ -22,10 +22,14 @@ EntryKind KindOfMode(mode_t mode) {
 
 EntryKind KindOf(int folderFd, const dirent& entry) {
     switch (entry.d_type) {
-        case DT_DIR: return EntryKind::Folder;
-        case DT_REG: return EntryKind::File;
-        case DT_UNKNOWN: break;
-        default: return EntryKind::System;
+        case DT_DIR:
+            return EntryKind::Folder;
+        case DT_REG:
+            return EntryKind::File;
+        case DT_UNKNOWN:
+            break;
+        default:
+            return EntryKind::System;
     }
     struct stat info {};
     if (::fstatat(folderFd, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {

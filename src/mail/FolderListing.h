@@ -31,7 +31,9 @@ public:
     std::optional<FolderListing> OpenSubfolder(const std::string& name) const;
 
     // Lists the folder of a descriptor that the listing takes over; `path` names it in errors.
-    static FolderListing Adopt(int fd, std::string path) { return FolderListing(fd, std::move(path)); }
+    static FolderListing Adopt(int fd, std::string path) {
+        return FolderListing(fd, std::move(path));
+    }
 
     // The folder's descriptor, for work relative to it; valid as long as the listing.
     int Fd() const { return ::dirfd(dir_.get()); }

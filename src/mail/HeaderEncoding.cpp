@@ -97,12 +97,15 @@ std::string EncodeWords(std::string_view text, std::size_t used) {
 
 std::string UnstructuredHeaderValue(std::string_view text, std::size_t used) {
     std::string clean = CleanHeaderText(text);
-    return IsPlainHeaderText(clean) && used + clean.size() <= kHeaderLineLimit ? clean : EncodeWords(clean, used);
+    return IsPlainHeaderText(clean) && used + clean.size() <= kHeaderLineLimit
+               ? clean
+               : EncodeWords(clean, used);
 }
 
 std::string HeaderLine(std::string_view name, std::string_view value) {
     const std::string line = std::string(name) + ": " + std::string(value);
-    return line.size() <= kHeaderLineLimit ? line : std::string(name) + ":\r\n " + std::string(value);
+    return line.size() <= kHeaderLineLimit ? line
+                                           : std::string(name) + ":\r\n " + std::string(value);
 }
 
 std::string FileNameParameter(std::string_view name) {
@@ -115,7 +118,8 @@ std::string FileNameParameter(std::string_view name) {
     std::string out;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         if (i > 0) out += ";\r\n ";
-        out += "filename*" + std::to_string(i) + "*=" + (i == 0 ? "UTF-8''" : "") + PercentEncode(pieces[i]);
+        out += "filename*" + std::to_string(i) + "*=" + (i == 0 ? "UTF-8''" : "") +
+               PercentEncode(pieces[i]);
     }
     return out;
 }

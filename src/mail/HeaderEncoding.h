@@ -21,7 +21,8 @@ std::string EncodeWords(std::string_view text, std::size_t used);
 // when it is not plain or does not fit on the header's first line after `used` characters.
 std::string UnstructuredHeaderValue(std::string_view text, std::size_t used);
 
-// "Name: value", or "Name:" and the value on a folded line when that keeps both within 78 characters.
+// "Name: value", or "Name:" and the value on a folded line when that keeps both within 78
+// characters.
 std::string HeaderLine(std::string_view name, std::string_view value);
 
 // The file name parameter of Content-Disposition for clean UTF-8 text, for a line of its own:

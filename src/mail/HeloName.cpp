@@ -21,7 +21,8 @@ bool IsLetterOrDigit(char c) {
 }
 
 bool IsLabel(std::string_view label) {
-    if (label.empty() || label.size() > kLabelLimit || !IsLetterOrDigit(label.front()) || !IsLetterOrDigit(label.back())) {
+    if (label.empty() || label.size() > kLabelLimit || !IsLetterOrDigit(label.front()) ||
+        !IsLetterOrDigit(label.back())) {
         return false;
     }
     for (char c : label) {
@@ -48,7 +49,9 @@ bool IsAddressLiteral(std::string_view name) {
     return ::inet_pton(AF_INET, inside.c_str(), address) == 1;
 }
 
-struct AddrInfoFree { void operator()(addrinfo* a) const { ::freeaddrinfo(a); } };
+struct AddrInfoFree {
+    void operator()(addrinfo* a) const { ::freeaddrinfo(a); }
+};
 
 }  // namespace
 

@@ -51,13 +51,15 @@ bool HoldsFlock(int fd) {
 }  // namespace
 
 LockTest::Verdict LeaseLockTest::Check(const std::filesystem::path& path) const {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    FileDescriptor file(
+        ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
     if (!file.Valid()) return Verdict::Locked;
     struct stat info {};
     if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return Verdict::Locked;
 
     const Lease lease = TryWriteLease(file.Get());
-    if (lease == Lease::Refused || HoldsRecordLock(file.Get()) || HoldsFlock(file.Get())) return Verdict::Locked;
+    if (lease == Lease::Refused || HoldsRecordLock(file.Get()) || HoldsFlock(file.Get()))
+        return Verdict::Locked;
     if (lease == Lease::Unavailable || kind_.IsRemote(file.Get())) return Verdict::Unseen;
     return Verdict::Free;
 }

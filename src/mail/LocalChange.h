@@ -12,7 +12,8 @@ namespace quorvel {
 class LocalChange : public Error {
 public:
     // `description` names the file and the reason: "[name] reason".
-    explicit LocalChange(const std::string& description, int number = 0) : Error(number, description) {}
+    explicit LocalChange(const std::string& description, int number = 0)
+        : Error(number, description) {}
 };
 
 }  // namespace quorvel

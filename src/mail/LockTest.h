@@ -15,7 +15,9 @@ public:
 
     virtual ~LockTest() = default;
     virtual Verdict Check(const std::filesystem::path&) const = 0;
-    bool IsLocked(const std::filesystem::path& path) const { return Check(path) == Verdict::Locked; }
+    bool IsLocked(const std::filesystem::path& path) const {
+        return Check(path) == Verdict::Locked;
+    }
 };
 
 }  // namespace quorvel

@@ -26,9 +26,9 @@ std::string DateHeaderValue(std::chrono::system_clock::time_point when) {
     const long offset = tm.tm_gmtoff / 60;
     const long absolute = offset < 0 ? -offset : offset;
     char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[tm.tm_wday], tm.tm_mday,
-                  kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec, offset < 0 ? '-' : '+',
-                  absolute / 60, absolute % 60);
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
+                  kDays[tm.tm_wday], tm.tm_mday, kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour,
+                  tm.tm_min, tm.tm_sec, offset < 0 ? '-' : '+', absolute / 60, absolute % 60);
     return text;
 }
 
@@ -38,7 +38,8 @@ std::string NewMessageId(std::string_view fromAddress, std::chrono::system_clock
     std::snprintf(unique, sizeof unique, "%08x%08x.%lld", random(), random(),
                   static_cast<long long>(std::chrono::system_clock::to_time_t(when)));
     const auto at = fromAddress.find('@');
-    const std::string domain(at == std::string_view::npos ? "localhost" : fromAddress.substr(at + 1));
+    const std::string domain(at == std::string_view::npos ? "localhost"
+                                                          : fromAddress.substr(at + 1));
     return "<" + std::string(unique) + "@" + domain + ">";
 }
 

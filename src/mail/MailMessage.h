@@ -15,10 +15,10 @@ namespace quorvel {
 // checked against its listed identity), the name the recipient sees and its exact size in bytes.
 struct MailAttachment {
     int FolderFd = -1;
-    BatchFile* File = nullptr;   // its identity at the end of streaming is recorded here
-    std::string Name;            // the name the recipient sees (clean UTF-8)
+    BatchFile* File = nullptr;  // its identity at the end of streaming is recorded here
+    std::string Name;           // the name the recipient sees (clean UTF-8)
     std::string ContentType;
-    std::uintmax_t Size = 0;     // the listed size: what is read and sent
+    std::uintmax_t Size = 0;  // the listed size: what is read and sent
 };
 
 // Everything that one message says, before it is put on the wire.

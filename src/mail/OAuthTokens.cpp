@@ -30,7 +30,8 @@ OAuthTokens::Token OAuthTokens::Get(const SmtpSettings& smtp) {
     if (!token_.empty() && now < renewAt_) return {token_, false};
     token_.clear();
     TokenGrant grant = RequestToken(smtp, refreshToken_);
-    if (!grant.RefreshToken.empty() && !refreshToken_.empty() && grant.RefreshToken != refreshToken_) {
+    if (!grant.RefreshToken.empty() && !refreshToken_.empty() &&
+        grant.RefreshToken != refreshToken_) {
         refreshToken_ = grant.RefreshToken;
         try {
             KeepRefreshToken(smtp.IniFolder, smtp.OAuth, refreshToken_);
@@ -44,7 +45,8 @@ OAuthTokens::Token OAuthTokens::Get(const SmtpSettings& smtp) {
     return {token_, true};
 }
 
-void WithLogin(SmtpSettings smtp, OAuthTokens& tokens, const std::function<void(const SmtpSettings&)>& attempt) {
+void WithLogin(SmtpSettings smtp, OAuthTokens& tokens,
+               const std::function<void(const SmtpSettings&)>& attempt) {
     if (smtp.Auth != SmtpAuth::OAuth2) return attempt(smtp);
     OAuthTokens::Token token = tokens.Get(smtp);
     smtp.AccessToken = token.Value;

@@ -40,7 +40,9 @@ private:
 
 // Runs `attempt` (a connection to the server) with `smtp`. With Auth=oauth2 it first gets an
 // access token from `tokens`; when the server refuses a token from memory with 535, the token is
-// fetched once more and `attempt` runs once again. Throws what `attempt` or the token endpoint throw.
-void WithLogin(SmtpSettings smtp, OAuthTokens& tokens, const std::function<void(const SmtpSettings&)>& attempt);
+// fetched once more and `attempt` runs once again. Throws what `attempt` or the token endpoint
+// throw.
+void WithLogin(SmtpSettings smtp, OAuthTokens& tokens,
+               const std::function<void(const SmtpSettings&)>& attempt);
 
 }  // namespace quorvel

@@ -10,8 +10,8 @@ namespace quorvel {
 namespace {
 
 std::string Describe(const FileIdentity& id) {
-    return "device " + std::to_string(major(id.Device)) + ":" + std::to_string(minor(id.Device)) + ", inode " +
-           std::to_string(id.Inode);
+    return "device " + std::to_string(major(id.Device)) + ":" + std::to_string(minor(id.Device)) +
+           ", inode " + std::to_string(id.Inode);
 }
 
 // What `path` is now: `follow` decides whether a link counts as what it leads to; a link not
@@ -50,8 +50,10 @@ std::string PinnedFolder::Check(const std::string& key, const std::string& path)
         pinned_ = now;  // a real folder where there was none
         return "";
     }
-    return "[Main] " + key + " " + CleanLogText(path) + " is not the folder it was when the settings were checked (" +
-           (pinned_ ? Describe(*pinned_) : "missing") + "; now " + (what.empty() ? Describe(*now) : what) + ")";
+    return "[Main] " + key + " " + CleanLogText(path) +
+           " is not the folder it was when the settings were checked (" +
+           (pinned_ ? Describe(*pinned_) : "missing") + "; now " +
+           (what.empty() ? Describe(*now) : what) + ")";
 }
 
 bool PinnedFolder::Hold(int fd) {

@@ -20,7 +20,8 @@ bool SameState(const FileIdentity& a, const FileIdentity& b) {
 
 QuietPeriods ReadQuietPeriods(clsINI& Ini) {
     QuietPeriods periods;
-    if (std::optional<long> value = WholeNumber(Ini.ReadINI(kKey, "Main"), 0, QuietPeriods::kMaxQuietSeconds)) {
+    if (std::optional<long> value =
+            WholeNumber(Ini.ReadINI(kKey, "Main"), 0, QuietPeriods::kMaxQuietSeconds)) {
         periods.Seen = periods.Unseen = std::chrono::seconds(*value);
     }
     return periods;
@@ -29,8 +30,9 @@ QuietPeriods ReadQuietPeriods(clsINI& Ini) {
 std::string QuietSecondsRule(clsINI& Ini, const std::filesystem::path& /*appFolder*/) {
     const std::string value = Ini.ReadINI(kKey, "Main");
     if (value.empty() || WholeNumber(value, 0, QuietPeriods::kMaxQuietSeconds)) return "";
-    return "Неверно задано время покоя файла: [Main] " + std::string(kKey) + " = \"" + CleanLogText(value) +
-           "\" (0.." + std::to_string(QuietPeriods::kMaxQuietSeconds) + ")\r\n";
+    return "Неверно задано время покоя файла: [Main] " + std::string(kKey) + " = \"" +
+           CleanLogText(value) + "\" (0.." + std::to_string(QuietPeriods::kMaxQuietSeconds) +
+           ")\r\n";
 }
 
 bool QuietWatch::Quiet(const std::string& folder, const std::string& name, const FileIdentity& now,
@@ -38,12 +40,16 @@ bool QuietWatch::Quiet(const std::string& folder, const std::string& name, const
     if (period.count() == 0) return true;
     auto [seen, added] = seen_.try_emplace({folder, name}, Seen{now, at});
     // A clock set back would hold the file for as long; its period starts again instead.
-    if (!added && (!SameState(seen->second.identity, now) || at < seen->second.since)) seen->second = {now, at};
+    if (!added && (!SameState(seen->second.identity, now) || at < seen->second.since))
+        seen->second = {now, at};
     return at - seen->second.since >= period;
 }
 
-void QuietWatch::Prune(const std::string& folder, const std::function<bool(const std::string& name)>& gone) {
-    std::erase_if(seen_, [&](const auto& entry) { return entry.first.first == folder && gone(entry.first.second); });
+void QuietWatch::Prune(const std::string& folder,
+                       const std::function<bool(const std::string& name)>& gone) {
+    std::erase_if(seen_, [&](const auto& entry) {
+        return entry.first.first == folder && gone(entry.first.second);
+    });
 }
 
 }  // namespace quorvel

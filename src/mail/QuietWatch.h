@@ -23,7 +23,8 @@ struct QuietPeriods {
     std::chrono::seconds Unseen{kDefaultQuietSeconds};
 };
 
-// The quiet periods of options.ini; a bad value (changed since the start-up check) counts as absent.
+// The quiet periods of options.ini; a bad value (changed since the start-up check) counts as
+// absent.
 QuietPeriods ReadQuietPeriods(clsINI& Ini);
 // The start-up rule of [Main] QuietSeconds: "" when absent or a whole number of seconds from 0 to
 // kMaxQuietSeconds, otherwise the message naming the key and the value, ending in CR LF.

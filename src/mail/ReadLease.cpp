@@ -29,19 +29,19 @@ void ReleaseLeasesOnBreak() {
 }
 
 ReadLease ReadLease::Take(int folderFd, const std::string& name, const FileIdentity& listed) {
-    FileDescriptor fd(::openat(folderFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    FileDescriptor fd(::openat(folderFd, name.c_str(),
+                               O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
     struct stat info {};
     if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
         !(FileIdentity::Of(info) == listed)) {
         return {};
     }
     ReleaseLeasesOnBreak();
-    if (::fcntl(fd.Get(), F_SETSIG, SIGURG) != 0 || ::fcntl(fd.Get(), F_SETLEASE, F_RDLCK) != 0) return {};
+    if (::fcntl(fd.Get(), F_SETSIG, SIGURG) != 0 || ::fcntl(fd.Get(), F_SETLEASE, F_RDLCK) != 0)
+        return {};
     return ReadLease(std::move(fd));
 }
 
-bool ReadLease::Broken() const {
-    return Held() && ::fcntl(fd_.Get(), F_GETLEASE) != F_RDLCK;
-}
+bool ReadLease::Broken() const { return Held() && ::fcntl(fd_.Get(), F_GETLEASE) != F_RDLCK; }
 
 }  // namespace quorvel

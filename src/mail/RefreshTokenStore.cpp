@@ -49,12 +49,14 @@ std::string CurrentRefreshToken(const std::filesystem::path& folder, const OAuth
     }
     if (!text) return oauth.RefreshToken;
     const nlohmann::json kept = nlohmann::json::parse(*text, nullptr, false);
-    if (!kept.is_object() || kept.value("replaces", "") != Replaces(oauth)) return oauth.RefreshToken;
+    if (!kept.is_object() || kept.value("replaces", "") != Replaces(oauth))
+        return oauth.RefreshToken;
     const std::string token = kept.value("refresh_token", "");
     return token.empty() ? oauth.RefreshToken : token;
 }
 
-void KeepRefreshToken(const std::filesystem::path& folder, const OAuthSettings& oauth, const std::string& rotated) {
+void KeepRefreshToken(const std::filesystem::path& folder, const OAuthSettings& oauth,
+                      const std::string& rotated) {
     const std::filesystem::path path = folder / kRefreshTokenFile;
     std::string temporary = (folder / ("." + std::string(kRefreshTokenFile) + ".XXXXXX")).string();
     try {
@@ -68,7 +70,8 @@ void KeepRefreshToken(const std::filesystem::path& folder, const OAuthSettings& 
         if (parent.Valid()) ::fsync(parent.Get());
     } catch (const Error& e) {
         ::unlink(temporary.c_str());
-        throw Error(e.Number(), "cannot keep the rotated refresh token in " + path.string() + ": " + e.what());
+        throw Error(e.Number(),
+                    "cannot keep the rotated refresh token in " + path.string() + ": " + e.what());
     }
 }
 

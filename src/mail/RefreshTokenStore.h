@@ -19,6 +19,7 @@ std::string CurrentRefreshToken(const std::filesystem::path& folder, const OAuth
 // Keeps `rotated` as the replacement of oauth.RefreshToken: written to a new file (mode 0600),
 // flushed and renamed over the old one, so a crash leaves the old or the new, never half.
 // Throws Error naming the file and the reason, never the token.
-void KeepRefreshToken(const std::filesystem::path& folder, const OAuthSettings& oauth, const std::string& rotated);
+void KeepRefreshToken(const std::filesystem::path& folder, const OAuthSettings& oauth,
+                      const std::string& rotated);
 
 }  // namespace quorvel

@@ -7,7 +7,8 @@ bool RetryBook::Waits(const std::string& folder, Time now) const {
     return entry != entries_.end() && now < entry->second.nextTry;
 }
 
-std::optional<RetryBook::Time> RetryBook::Defer(const std::string& folder, Time now, const RetrySettings& settings) {
+std::optional<RetryBook::Time> RetryBook::Defer(const std::string& folder, Time now,
+                                                const RetrySettings& settings) {
     auto entry = entries_.try_emplace(folder, Entry{now, now}).first;
     if (!settings.Enabled() || now - entry->second.firstFailure >= settings.RetryFor) {
         entries_.erase(entry);

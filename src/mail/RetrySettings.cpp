@@ -18,7 +18,8 @@ struct RetryKey {
     long max;
 };
 
-constexpr RetryKey kRetryFor{"RetryFor", "Неверно задано время повторных попыток", 0, RetrySettings::kMaxRetryFor};
+constexpr RetryKey kRetryFor{"RetryFor", "Неверно задано время повторных попыток", 0,
+                             RetrySettings::kMaxRetryFor};
 constexpr RetryKey kRetryDelay{"RetryDelay", "Неверно задан интервал повторных попыток", 1,
                                RetrySettings::kMaxRetryDelay};
 
@@ -39,9 +40,10 @@ long Value(const RetryKey& key, const std::string& value, long absent) {
 
 RetrySettings ReadRetrySettings(clsINI& Ini) {
     RetrySettings settings;
-    settings.RetryFor = std::chrono::seconds(Value(kRetryFor, Ini.ReadINI(kRetryFor.key, "SMTP"), 0));
-    settings.RetryDelay = std::chrono::seconds(
-        Value(kRetryDelay, Ini.ReadINI(kRetryDelay.key, "SMTP"), RetrySettings::kDefaultRetryDelay));
+    settings.RetryFor =
+        std::chrono::seconds(Value(kRetryFor, Ini.ReadINI(kRetryFor.key, "SMTP"), 0));
+    settings.RetryDelay = std::chrono::seconds(Value(
+        kRetryDelay, Ini.ReadINI(kRetryDelay.key, "SMTP"), RetrySettings::kDefaultRetryDelay));
     return settings;
 }
 

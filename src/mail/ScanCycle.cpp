@@ -43,11 +43,13 @@ void AddProblem(std::string& problems, const std::string& name, const std::strin
 // <LostFolder>/<folder>, created no more open than the recipient folder `mailFd` it mirrors, and
 // opened without following a link: anything there that is not a real folder is never written
 // through.
-FileDescriptor OpenRecipientFolder(int lostFd, const std::string& lostFolder, const std::string& folder, int mailFd) {
+FileDescriptor OpenRecipientFolder(int lostFd, const std::string& lostFolder,
+                                   const std::string& folder, int mailFd) {
     const std::string path = lostFolder + "/" + folder;
     struct stat mirrored {};
     const mode_t mode = ::fstat(mailFd, &mirrored) == 0 ? (mirrored.st_mode & 0777) : 0700;
-    if (::mkdirat(lostFd, folder.c_str(), mode) != 0 && errno != EEXIST) throw SystemError("cannot create " + path);
+    if (::mkdirat(lostFd, folder.c_str(), mode) != 0 && errno != EEXIST)
+        throw SystemError("cannot create " + path);
     FileDescriptor fd(::openat(lostFd, folder.c_str(), kOpenFolder | O_NOFOLLOW));
     if (fd.Valid()) return fd;
     if (errno == ELOOP || errno == ENOTDIR) throw Error(errno, path + " is not a real folder");
@@ -62,7 +64,9 @@ SendOutcome Scanner::SendMail(const std::string& address, const std::string& sub
     return quorvel::SendMail(address, subject, *batch_, Ini(), Log(), tokens_, &progress_);
 }
 
-std::string Scanner::LostFolder() { return ResolveFolder(Ini().ReadINI("LostFolder", "Main"), AppFolder()); }
+std::string Scanner::LostFolder() {
+    return ResolveFolder(Ini().ReadINI("LostFolder", "Main"), AppFolder());
+}
 
 void Scanner::PinFolders() {
     mailPin_.Pin(ResolveFolder(Ini().ReadINI("MailFolder", "Main"), AppFolder()));
@@ -123,7 +127,8 @@ std::string Scanner::RunCycle() {
             // No fault of the server's or the batch's: no retry time is counted for it.
             return kFailedPrefix + CleanLogText(folder) + "(" + sent.Text +
                    "; the files stay in the mail folder to be sent again)";
-        case SendOutcome::Kind::Failed: break;
+        case SendOutcome::Kind::Failed:
+            break;
     }
     std::string deferred = Deferred(sent);
     if (!deferred.empty()) return deferred;
@@ -150,7 +155,8 @@ RetrySettings Scanner::CurrentRetrySettings() {
     try {
         return ReadRetrySettings(Ini());
     } catch (const Error&) {
-        return {};  // changed to a bad value since the start-up check: no waiting until it is mended
+        return {};  // changed to a bad value since the start-up check: no waiting until it is
+                    // mended
     }
 }
 
@@ -181,12 +187,14 @@ std::string Scanner::DeleteSentBatch() {
             continue;
         }
         // Mailed once; not again while it stays as it is.
-        undeletable_.Add(batch_->Folder(), file.Name, batch_->Look(file.Name).value_or(FileIdentity{}));
+        undeletable_.Add(batch_->Folder(), file.Name,
+                         batch_->Look(file.Name).value_or(FileIdentity{}));
         AddProblem(kept, file.Name, reason);
     }
     std::string result = "ok";
     if (!changed.empty()) result += "; not deleted: " + changed;
-    if (!kept.empty()) result += "; sent but cannot be deleted, not sent again while unchanged: " + kept;
+    if (!kept.empty())
+        result += "; sent but cannot be deleted, not sent again while unchanged: " + kept;
     return result;
 }
 
@@ -194,11 +202,14 @@ std::string Scanner::DeleteSentBatch() {
 // pinned at the settings check may be reached through the administrator's link; one that was
 // missing then is created or taken only as a real folder.
 FileDescriptor Scanner::OpenLostFolder(const std::string& lostFolder) {
-    if (::mkdir(lostFolder.c_str(), 0700) != 0 && errno != EEXIST) throw SystemError("cannot create " + lostFolder);
-    FileDescriptor fd(::open(lostFolder.c_str(), kOpenFolder | (lostPin_.Known() ? 0 : O_NOFOLLOW)));
+    if (::mkdir(lostFolder.c_str(), 0700) != 0 && errno != EEXIST)
+        throw SystemError("cannot create " + lostFolder);
+    FileDescriptor fd(
+        ::open(lostFolder.c_str(), kOpenFolder | (lostPin_.Known() ? 0 : O_NOFOLLOW)));
     if (!fd.Valid()) throw SystemError("cannot open " + lostFolder);
     if (!lostPin_.Hold(fd.Get())) {
-        throw Error(ESTALE, lostFolder + " is not the folder it was when the settings were checked");
+        throw Error(ESTALE,
+                    lostFolder + " is not the folder it was when the settings were checked");
     }
     return fd;
 }
@@ -210,14 +221,15 @@ std::string Scanner::MoveBatchToLost() {
     const std::string lostFolder = LostFolder();
     if (lostFolder.empty()) return "; LostFolder is empty";
     if (FoldersOverlap(MailPath(), lostFolder)) {
-        return "; " + FolderOverlapText(MailPath(), lostFolder) + ", the files stay in the mail folder";
+        return "; " + FolderOverlapText(MailPath(), lostFolder) +
+               ", the files stay in the mail folder";
     }
     Enter(CyclePhase::LostFolder, lostFolder);
     bool noRoom = false;
     std::string problems;
     try {
-        FileDescriptor target =
-            OpenRecipientFolder(OpenLostFolder(lostFolder).Get(), lostFolder, batch_->Folder(), batch_->Fd());
+        FileDescriptor target = OpenRecipientFolder(OpenLostFolder(lostFolder).Get(), lostFolder,
+                                                    batch_->Folder(), batch_->Fd());
         problems = MoveFiles(target.Get(), noRoom);
     } catch (const Error& e) {
         problems = "; " + CleanLogText(e.what()) + ", the files stay in the mail folder";
@@ -226,11 +238,12 @@ std::string Scanner::MoveBatchToLost() {
     if (!noRoom) return problems;
     const auto until = clock_.Now() + CurrentRetrySettings().RetryDelay;
     retries_.Hold(batch_->Folder(), clock_.Now(), until);
-    return problems + "; no room in the lost folder, tried again at " + LocalTimestamp(until).substr(11);
+    return problems + "; no room in the lost folder, tried again at " +
+           LocalTimestamp(until).substr(11);
 }
 
-// Moves the files of the batch into the lost recipient folder `targetFd`; "" when all went, otherwise
-// the files left and why. `noRoom` tells whether one found no room there.
+// Moves the files of the batch into the lost recipient folder `targetFd`; "" when all went,
+// otherwise the files left and why. `noRoom` tells whether one found no room there.
 std::string Scanner::MoveFiles(int targetFd, bool& noRoom) {
     quorvel::RemoveStaleCopies(targetFd);
     std::string problems;
@@ -252,7 +265,8 @@ void Scanner::RemoveStaleCopies() {
         FolderListing lost = FolderListing::Open(lostFolder);
         lost.ForEach([&](std::string_view name, EntryKind kind) {
             if (kind != EntryKind::Folder) return true;
-            FileDescriptor folder(::openat(lost.Fd(), std::string(name).c_str(), kOpenFolder | O_NOFOLLOW));
+            FileDescriptor folder(
+                ::openat(lost.Fd(), std::string(name).c_str(), kOpenFolder | O_NOFOLLOW));
             if (folder.Valid()) quorvel::RemoveStaleCopies(folder.Get());
             return true;
         });

@@ -48,8 +48,12 @@ std::filesystem::path HeldPath(const Batch& batch, const std::string& name) {
 }  // namespace
 
 // The sent files that could not be deleted are remembered beside mail.log.
-Scanner::Scanner(std::filesystem::path appFolder, const MailLog& log, const LockTest& lockTest, const Clock& clock)
-    : appFolder_(std::move(appFolder)), log_(log), lockTest_(lockTest), clock_(clock),
+Scanner::Scanner(std::filesystem::path appFolder, const MailLog& log, const LockTest& lockTest,
+                 const Clock& clock)
+    : appFolder_(std::move(appFolder)),
+      log_(log),
+      lockTest_(lockTest),
+      clock_(clock),
       undeletable_(appFolder_ / "undeletable.state"),
       tokens_(clock, [&log](const std::string& text) { log.WriteLog(text); }) {}
 
@@ -63,12 +67,14 @@ std::string Scanner::FindMailFolder() {
     batch_.reset();
     mail_.reset();
     mail_ = FolderListing::Open(mailPath_);
-    if (!mailPin_.Hold(mail_->Fd())) return "";  // swapped since the cycle checked it: nothing is taken
+    if (!mailPin_.Hold(mail_->Fd()))
+        return "";  // swapped since the cycle checked it: nothing is taken
     std::vector<Candidate> candidates = ListCandidates(*mail_);
     for (const Candidate& candidate : candidates) folders_.push_back(candidate.name);
 
     const std::size_t count = candidates.size();
-    const std::size_t start = std::upper_bound(folders_.begin(), folders_.end(), lastFolder_) - folders_.begin();
+    const std::size_t start =
+        std::upper_bound(folders_.begin(), folders_.end(), lastFolder_) - folders_.begin();
     const auto now = clock_.Now();
     for (std::size_t step = 0; step < count; ++step) {
         idx_ = (start + step) % count;
@@ -80,7 +86,8 @@ std::string Scanner::FindMailFolder() {
         folder->ForEach([&](std::string_view name, EntryKind kind) {
             found = kind == EntryKind::File &&
                     (undeletable_.Empty() ||
-                     !undeletable_.Holds(folders_[idx_], std::string(name), LookAt(folder->Fd(), std::string(name))));
+                     !undeletable_.Holds(folders_[idx_], std::string(name),
+                                         LookAt(folder->Fd(), std::string(name))));
             return !found;
         });
         if (found) {
@@ -104,8 +111,8 @@ bool Scanner::CollectFiles() {
     // A remembered file that changed or went away is forgotten: as it now is, it is sent.
     undeletable_.ForgetChanged(folder, now);
     quiet_.Prune(folder, [&](const std::string& name) { return !now(name); });
-    FolderListing listing =
-        FolderListing::Adopt(::fcntl(batch_->Fd(), F_DUPFD_CLOEXEC, 0), mailPath_ + "/" + folders_[idx_]);
+    FolderListing listing = FolderListing::Adopt(::fcntl(batch_->Fd(), F_DUPFD_CLOEXEC, 0),
+                                                 mailPath_ + "/" + folders_[idx_]);
 
     const QuietPeriods periods = ReadQuietPeriods(Ini());
     bool restless = false;
@@ -120,7 +127,8 @@ bool Scanner::CollectFiles() {
             return false;
         }
         const auto period = verdict == LockTest::Verdict::Unseen ? periods.Unseen : periods.Seen;
-        restless |= !quiet_.Quiet(folder, name, identity.value_or(FileIdentity{}), clock_.Now(), period);
+        restless |=
+            !quiet_.Quiet(folder, name, identity.value_or(FileIdentity{}), clock_.Now(), period);
         found += "[" + CleanLogText(name) + "] ";
         batch_->Add(name);
     }

@@ -36,7 +36,8 @@ namespace quorvel {
 // for a passing reason waits for its next try (see RetryBook) while the others are served.
 class Scanner {
 public:
-    Scanner(std::filesystem::path appFolder, const MailLog& log, const LockTest& lockTest, const Clock& clock);
+    Scanner(std::filesystem::path appFolder, const MailLog& log, const LockTest& lockTest,
+            const Clock& clock);
 
     const std::filesystem::path& AppFolder() const { return appFolder_; }
     const MailLog& Log() const { return log_; }
@@ -48,7 +49,9 @@ public:
 
     // The names of the batch of the last CollectFiles, in name order; after a refusal, the files
     // before the locked one.
-    std::vector<std::string> Files() const { return batch_ ? batch_->Names() : std::vector<std::string>{}; }
+    std::vector<std::string> Files() const {
+        return batch_ ? batch_->Names() : std::vector<std::string>{};
+    }
     std::size_t FileCount() const { return batch_ ? batch_->Files().size() : 0; }
     // The recipient folder served or tried last: the next search starts after it.
     const std::string& LastFolder() const { return lastFolder_; }
@@ -73,8 +76,8 @@ public:
 
     // The first candidate holding a file, in name order after the folder served or tried last and
     // then from the start, leaving out folders that wait for a retry, or "" when none does. Sets
-    // the candidates, the chosen one and the folder the next search starts after. Throws Error when the
-    // mail folder or a recipient folder cannot be listed.
+    // the candidates, the chosen one and the folder the next search starts after. Throws Error when
+    // the mail folder or a recipient folder cannot be listed.
     std::string FindMailFolder();
 
     // Opens the folder that FindMailFolder chose (never through a link) and claims it, lists its
@@ -117,7 +120,9 @@ private:
     std::string RunCycle();
     std::string CheckPinnedFolders();
     RetrySettings CurrentRetrySettings();
-    void Enter(CyclePhase phase, std::string folder) { progress_.Enter(phase, std::move(folder), clock_.Now()); }
+    void Enter(CyclePhase phase, std::string folder) {
+        progress_.Enter(phase, std::move(folder), clock_.Now());
+    }
     std::string Deferred(const SendOutcome& sent);
     std::string DeleteSentBatch();
     std::string MoveBatchToLost();
@@ -134,7 +139,7 @@ private:
     std::optional<FolderListing> mail_;
     std::vector<std::string> folders_;  // folders and plain files of the mail folder, in name order
     std::optional<Batch> batch_;
-    std::size_t idx_ = 0;               // the chosen one among folders_; folders_.size() when none
+    std::size_t idx_ = 0;  // the chosen one among folders_; folders_.size() when none
     std::string lastFolder_;
     std::string heldByLock_;
     SentMemory undeletable_;

@@ -38,33 +38,38 @@ std::string FirstLine(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::filesystem::path SecretFilePath(const std::string& value, const std::filesystem::path& iniFolder) {
+std::filesystem::path SecretFilePath(const std::string& value,
+                                     const std::filesystem::path& iniFolder) {
     const std::string_view name = TrimBlanks(value);
     if (!name.starts_with(kCredential)) return iniFolder / std::filesystem::path(std::string(name));
     const std::string credential(name.substr(kCredential.size()));
-    if (credential.empty() || credential.find('/') != std::string::npos || credential == "." || credential == "..") {
+    if (credential.empty() || credential.find('/') != std::string::npos || credential == "." ||
+        credential == "..") {
         throw Error(EINVAL, "not a credential name: \"" + CleanLogText(credential) + "\"");
     }
     const char* folder = std::getenv("CREDENTIALS_DIRECTORY");
     if (folder == nullptr || *folder == '\0') {
-        throw Error(ENOENT, "the service was given no credentials (LoadCredential=) for \"" + credential + "\"");
+        throw Error(ENOENT, "the service was given no credentials (LoadCredential=) for \"" +
+                                credential + "\"");
     }
     return std::filesystem::path(folder) / credential;
 }
 
-std::string ReadSecret(clsINI& Ini, const std::string& key, const std::filesystem::path& iniFolder) {
+std::string ReadSecret(clsINI& Ini, const std::string& key,
+                       const std::filesystem::path& iniFolder) {
     const std::string value = Ini.ReadINI(key, "SMTP");
     const std::string file = Ini.ReadINI(key + "File", "SMTP");
     if (TrimBlanks(file).empty()) return value;
-    if (!value.empty()) throw Error(EINVAL, "[SMTP] " + key + " and " + key + "File are both given; keep one");
+    if (!value.empty())
+        throw Error(EINVAL, "[SMTP] " + key + " and " + key + "File are both given; keep one");
     std::filesystem::path path;
     try {
         path = SecretFilePath(file, iniFolder);
         return FirstLine(path);
     } catch (const Error& e) {
         const std::string where = path.empty() ? "" : CleanLogText(path.string()) + ": ";
-        throw Error(e.Number(), "[SMTP] " + key + "File cannot be read: \"" + CleanLogText(file) + "\" (" + where +
-                                    e.what() + ")");
+        throw Error(e.Number(), "[SMTP] " + key + "File cannot be read: \"" + CleanLogText(file) +
+                                    "\" (" + where + e.what() + ")");
     }
 }
 

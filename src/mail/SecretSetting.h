@@ -11,7 +11,8 @@ namespace quorvel {
 // "credential:NAME", a systemd credential read from $CREDENTIALS_DIRECTORY/NAME. Throws
 // Error(ENOENT) for a credential when the service was given none, Error(EINVAL) for an empty or
 // unsafe NAME.
-std::filesystem::path SecretFilePath(const std::string& value, const std::filesystem::path& iniFolder);
+std::filesystem::path SecretFilePath(const std::string& value,
+                                     const std::filesystem::path& iniFolder);
 
 // The secret of [SMTP] `key`: the key's own value, or the first line of the file its twin
 // `key`File names (see SecretFilePath), without the line end. Throws Error(EINVAL) when both are

@@ -22,20 +22,22 @@ std::vector<MailAttachment> Attachments(Batch& batch) {
     std::vector<MailAttachment> attachments;
     for (BatchFile& file : batch.Files()) {
         const std::string shown = CleanHeaderText(file.Name);
-        attachments.push_back({batch.Fd(), &file, shown, types.ForFileName(shown), file.Listed.Size});
+        attachments.push_back(
+            {batch.Fd(), &file, shown, types.ForFileName(shown), file.Listed.Size});
     }
     return attachments;
 }
 
-void Send(const std::string& address, const std::string& subject, Batch& batch, clsINI& Ini, OAuthTokens& tokens,
-          CycleProgress* progress) {
+void Send(const std::string& address, const std::string& subject, Batch& batch, clsINI& Ini,
+          OAuthTokens& tokens, CycleProgress* progress) {
     MailMessage message;
     message.To = ParseAddressList(address);
     message.From = ParseMailbox(Ini.ReadINI("Mail", "Main"));
     message.Subject = subject;
     message.Attachments = Attachments(batch);
     message.Body = MessageBody(batch.Names(), Ini.ReadINI("Signature", "Main"));
-    WithLogin(ReadSmtpSettings(Ini), tokens, [&](const SmtpSettings& smtp) { SendOverSmtp(message, smtp, progress); });
+    WithLogin(ReadSmtpSettings(Ini), tokens,
+              [&](const SmtpSettings& smtp) { SendOverSmtp(message, smtp, progress); });
 }
 
 }  // namespace
@@ -54,11 +56,13 @@ std::string LongestFileName(const std::vector<std::string>& Files) {
 }
 
 std::string SendErrorText(int number, const std::string& description) {
-    return "Error " + std::string(number >= 0 ? " " : "") + std::to_string(number) + ": " + description;
+    return "Error " + std::string(number >= 0 ? " " : "") + std::to_string(number) + ": " +
+           description;
 }
 
-SendOutcome SendMail(const std::string& address, const std::string& subject, Batch& batch, clsINI& Ini,
-                     const MailLog& log, OAuthTokens& tokens, CycleProgress* progress) {
+SendOutcome SendMail(const std::string& address, const std::string& subject, Batch& batch,
+                     clsINI& Ini, const MailLog& log, OAuthTokens& tokens,
+                     CycleProgress* progress) {
     using Kind = SendOutcome::Kind;
     try {
         // A folder name may hold a line break; it must not forge a second log entry.

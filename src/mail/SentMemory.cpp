@@ -48,14 +48,17 @@ bool SentMemory::Holds(const std::string& folder, const std::string& name,
     });
 }
 
-void SentMemory::Add(const std::string& folder, const std::string& name, const FileIdentity& identity) {
-    std::erase_if(files_, [&](const Entry& entry) { return entry.folder == folder && entry.name == name; });
+void SentMemory::Add(const std::string& folder, const std::string& name,
+                     const FileIdentity& identity) {
+    std::erase_if(files_,
+                  [&](const Entry& entry) { return entry.folder == folder && entry.name == name; });
     files_.push_back({folder, name, identity});
     Save();
 }
 
-void SentMemory::ForgetChanged(const std::string& folder,
-                               const std::function<std::optional<FileIdentity>(const std::string& name)>& now) {
+void SentMemory::ForgetChanged(
+    const std::string& folder,
+    const std::function<std::optional<FileIdentity>(const std::string& name)>& now) {
     const std::size_t erased = std::erase_if(files_, [&](const Entry& entry) {
         return entry.folder == folder && !(now(entry.name) == entry.identity);
     });
@@ -75,10 +78,11 @@ void SentMemory::Load() {
         std::istringstream fields(line);
         std::string folder, name;
         FileIdentity id;
-        fields >> folder >> name >> id.Device >> id.Inode >> id.Size >> id.Modified.tv_sec >> id.Modified.tv_nsec >>
-            id.Changed.tv_sec >> id.Changed.tv_nsec;
+        fields >> folder >> name >> id.Device >> id.Inode >> id.Size >> id.Modified.tv_sec >>
+            id.Modified.tv_nsec >> id.Changed.tv_sec >> id.Changed.tv_nsec;
         std::optional<std::string> folderText = FromHex(folder), nameText = FromHex(name);
-        if (fields && folderText && nameText && !nameText->empty()) files_.push_back({*folderText, *nameText, id});
+        if (fields && folderText && nameText && !nameText->empty())
+            files_.push_back({*folderText, *nameText, id});
     }
 }
 
@@ -86,14 +90,16 @@ void SentMemory::Save() const {
     std::ostringstream text;
     for (const Entry& entry : files_) {
         const FileIdentity& id = entry.identity;
-        text << Hex(entry.folder) << ' ' << Hex(entry.name) << ' ' << id.Device << ' ' << id.Inode << ' ' << id.Size
-             << ' ' << id.Modified.tv_sec << ' ' << id.Modified.tv_nsec << ' ' << id.Changed.tv_sec << ' '
-             << id.Changed.tv_nsec << '\n';
+        text << Hex(entry.folder) << ' ' << Hex(entry.name) << ' ' << id.Device << ' ' << id.Inode
+             << ' ' << id.Size << ' ' << id.Modified.tv_sec << ' ' << id.Modified.tv_nsec << ' '
+             << id.Changed.tv_sec << ' ' << id.Changed.tv_nsec << '\n';
     }
     const std::filesystem::path temporary = file_.string() + ".new";
-    FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    FileDescriptor fd(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd.Valid()) return;
-    if (!WriteAll(fd.Get(), text.str()) || ::fsync(fd.Get()) != 0 || ::rename(temporary.c_str(), file_.c_str()) != 0) {
+    if (!WriteAll(fd.Get(), text.str()) || ::fsync(fd.Get()) != 0 ||
+        ::rename(temporary.c_str(), file_.c_str()) != 0) {
         ::unlink(temporary.c_str());
     }
 }

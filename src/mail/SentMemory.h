@@ -21,13 +21,15 @@ public:
     explicit SentMemory(std::filesystem::path file);
 
     // True when `name` of `folder` is remembered and is, `now`, the file it was.
-    bool Holds(const std::string& folder, const std::string& name, const std::optional<FileIdentity>& now) const;
+    bool Holds(const std::string& folder, const std::string& name,
+               const std::optional<FileIdentity>& now) const;
     bool Empty() const { return files_.empty(); }
     void Add(const std::string& folder, const std::string& name, const FileIdentity& identity);
     // Forgets the files of `folder` that changed or went away (`now` gives a name's identity now):
     // as they now are, they are sent.
-    void ForgetChanged(const std::string& folder,
-                       const std::function<std::optional<FileIdentity>(const std::string& name)>& now);
+    void ForgetChanged(
+        const std::string& folder,
+        const std::function<std::optional<FileIdentity>(const std::string& name)>& now);
 
 private:
     struct Entry {

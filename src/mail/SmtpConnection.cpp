@@ -24,7 +24,8 @@ std::string LoginReplyCodes(std::string_view line) {
     std::string kept(line.substr(0, 3));
     if (line.size() > 4) {
         const std::string_view status = line.substr(4, line.find(' ', 4) - 4);
-        if (std::count(status.begin(), status.end(), '.') == 2 && status.find_first_not_of("0123456789.") == std::string_view::npos) {
+        if (std::count(status.begin(), status.end(), '.') == 2 &&
+            status.find_first_not_of("0123456789.") == std::string_view::npos) {
             kept += " " + std::string(status);
         }
     }
@@ -32,9 +33,12 @@ std::string LoginReplyCodes(std::string_view line) {
 }
 
 std::string NoLoginText(bool offersStartTls) {
-    return std::string("No login offered: the server lists no AUTH in its reply to EHLO, so nothing was sent; ") +
+    return std::string(
+               "No login offered: the server lists no AUTH in its reply to EHLO, so nothing was "
+               "sent; ") +
            (offersStartTls ? "it offers STARTTLS: try [SMTP] Security=starttls"
-                           : "check [SMTP] Server, Port and Security (a submission port: 587 with starttls, 465 with tls)");
+                           : "check [SMTP] Server, Port and Security (a submission port: 587 with "
+                             "starttls, 465 with tls)");
 }
 
 long CurlProtocolSecurity(SmtpSecurity security) {
@@ -62,7 +66,8 @@ void CheckCurl(CURLcode code, const std::string& detail) {
 int SmtpDiagnostics::Debug(CURL*, curl_infotype type, char* data, std::size_t size, void* arg) {
     auto* self = static_cast<SmtpDiagnostics*>(arg);
     std::string_view line(data, size);
-    if (type == CURLINFO_HEADER_OUT || type == CURLINFO_HEADER_IN) self->moved_ = std::chrono::steady_clock::now();
+    if (type == CURLINFO_HEADER_OUT || type == CURLINFO_HEADER_IN)
+        self->moved_ = std::chrono::steady_clock::now();
     if (type == CURLINFO_HEADER_OUT) self->NoteCommand(line);
     if (type != CURLINFO_HEADER_IN || self->goodbye_) return 0;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
@@ -101,11 +106,13 @@ void SmtpDiagnostics::NoteReply(std::string_view line) {
     if (line.starts_with("354")) dataSent_ = true;
     if (!greeting_) return;
     const std::string_view keyword = line.size() > 4 ? line.substr(4) : std::string_view();
-    if (keyword.starts_with("AUTH")) authOffer_ = CutAtCharacter(CleanLogText(TrimBlanks(keyword)), kReplyLimit);
+    if (keyword.starts_with("AUTH"))
+        authOffer_ = CutAtCharacter(CleanLogText(TrimBlanks(keyword)), kReplyLimit);
     if (SameNameAnyCase(TrimBlanks(keyword), "STARTTLS")) offersStartTls_ = true;
     if (!last) return;
     greeting_ = false;
-    if (!line.starts_with("2") || !loginRequired_ || startTlsPending_ || !authOffer_.empty()) return;
+    if (!line.starts_with("2") || !loginRequired_ || startTlsPending_ || !authOffer_.empty())
+        return;
     noLogin_ = NoLoginText(offersStartTls_);
     Cut();
 }
@@ -119,7 +126,8 @@ void SmtpDiagnostics::Cut() const {
 // everything else. It stops the transfer when neither a reply line, a command nor
 // message data has moved for Timeout while the message is not yet wholly uploaded, and ends the
 // goodbye after about a second.
-int SmtpDiagnostics::Watch(void* arg, curl_off_t, curl_off_t, curl_off_t uploadTotal, curl_off_t uploaded) {
+int SmtpDiagnostics::Watch(void* arg, curl_off_t, curl_off_t, curl_off_t uploadTotal,
+                           curl_off_t uploaded) {
     auto* self = static_cast<SmtpDiagnostics*>(arg);
     const Moment now = std::chrono::steady_clock::now();
     if (uploaded != self->uploaded_) {
@@ -131,7 +139,8 @@ int SmtpDiagnostics::Watch(void* arg, curl_off_t, curl_off_t, curl_off_t uploadT
     if (self->goodbye_) return still >= kGoodbyeWait ? 1 : 0;
     if ((uploadTotal > 0 && uploaded >= uploadTotal) || still < self->stallLimit_) return 0;
     const std::string limit = std::to_string(self->stallLimit_.count()) + " seconds";
-    self->stall_ = uploaded > 0 ? "the server took no data for " + limit : "no reply from the server in " + limit;
+    self->stall_ = uploaded > 0 ? "the server took no data for " + limit
+                                : "no reply from the server in " + limit;
     return 1;
 }
 
@@ -153,15 +162,20 @@ long SmtpDiagnostics::Refusal(CURL* curl) const {
 }
 
 void SmtpDiagnostics::Fail(CURL* curl, CURLcode code) const {
-    if (!stall_.empty()) throw SmtpFailure(CURLE_OPERATION_TIMEDOUT, 0, curl_easy_strerror(CURLE_OPERATION_TIMEDOUT) + (": " + stall_));
+    if (!stall_.empty())
+        throw SmtpFailure(CURLE_OPERATION_TIMEDOUT, 0,
+                          curl_easy_strerror(CURLE_OPERATION_TIMEDOUT) + (": " + stall_));
     if (!noLogin_.empty()) throw SmtpFailure(CURLE_LOGIN_DENIED, 0, noLogin_);
     const long reply = Refusal(curl);
-    std::string text = errors_[0] != '\0' ? std::string(errors_) : std::string(curl_easy_strerror(code));
+    std::string text =
+        errors_[0] != '\0' ? std::string(errors_) : std::string(curl_easy_strerror(code));
     if (errors_[0] == '\0' && code == CURLE_LOGIN_DENIED && reply == 0) {
-        text = "No usable login: the server offers none that this service can use (" + authOffer_ + "), so nothing was sent";
+        text = "No usable login: the server offers none that this service can use (" + authOffer_ +
+               "), so nothing was sent";
     }
     // libcurl has no words of its own for a refusal of the message after its data.
-    if (errors_[0] == '\0' && code == CURLE_WEIRD_SERVER_REPLY && dataSent_ && reply != 0) text = "Message refused: " + std::to_string(reply);
+    if (errors_[0] == '\0' && code == CURLE_WEIRD_SERVER_REPLY && dataSent_ && reply != 0)
+        text = "Message refused: " + std::to_string(reply);
     const std::string number = std::to_string(reply);
     if (reply != 0 && lastReply_.compare(0, number.size(), number) == 0) {
         // libcurl names the step and the code ("RCPT failed: 550"); the server adds its reason.
@@ -188,7 +202,8 @@ void ApplyTransport(CURL* curl, const SmtpSettings& smtp, SmtpDiagnostics& diagn
     diagnostics.startTlsPending_ = smtp.Security == SmtpSecurity::StartTls;
     SetCurl(curl, CURLOPT_USERNAME, smtp.User.c_str());
     if (smtp.Auth == SmtpAuth::OAuth2) {
-        // OAUTHBEARER where the server offers it, else XOAUTH2; never a mechanism that wants a password.
+        // OAUTHBEARER where the server offers it, else XOAUTH2; never a mechanism that wants a
+        // password.
         SetCurl(curl, CURLOPT_XOAUTH2_BEARER, smtp.AccessToken.c_str());
         SetCurl(curl, CURLOPT_LOGIN_OPTIONS, "AUTH=OAUTHBEARER;AUTH=XOAUTH2");
     } else {

@@ -12,7 +12,9 @@
 
 namespace quorvel {
 
-struct CurlFree { void operator()(CURL* c) const { curl_easy_cleanup(c); } };
+struct CurlFree {
+    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
 using Curl = std::unique_ptr<CURL, CurlFree>;
 
 // A new easy handle; throws Error when libcurl cannot make one.
@@ -48,7 +50,8 @@ private:
     friend void PerformSmtp(CURL*, SmtpDiagnostics&);
     using Moment = std::chrono::steady_clock::time_point;
     static int Debug(CURL* curl, curl_infotype type, char* data, std::size_t size, void* arg);
-    static int Watch(void* arg, curl_off_t, curl_off_t, curl_off_t uploadTotal, curl_off_t uploaded);
+    static int Watch(void* arg, curl_off_t, curl_off_t, curl_off_t uploadTotal,
+                     curl_off_t uploaded);
     static int KeepSocket(void* arg, curl_socket_t socket, curlsocktype purpose);
     void NoteCommand(std::string_view line);
     void NoteReply(std::string_view line);
@@ -61,17 +64,18 @@ private:
     bool performing_ = false;
     curl_socket_t socket_ = CURL_SOCKET_BAD;
     std::chrono::seconds stallLimit_{0};
-    Moment moved_;             // the last reply line, command or upload progress
+    Moment moved_;  // the last reply line, command or upload progress
     curl_off_t uploaded_ = 0;
-    std::string stall_;        // why the stall watch stopped the transfer, empty while it has not
-    bool loginRequired_ = false;   // a user name is set: no command may go out before a login
-    bool startTlsPending_ = false; // STARTTLS is still to come, with a greeting after it
-    bool greeting_ = false;        // reading the reply to EHLO or HELO
-    bool offersStartTls_ = false;  // ... which offers STARTTLS
-    std::string authOffer_;        // ... and its AUTH line, empty when it has none
-    bool authenticating_ = false;  // between AUTH and its last reply
-    bool dataSent_ = false;        // the server asked for the message's data
-    std::string noLogin_;          // why the connection was ended before any command, empty while it was not
+    std::string stall_;  // why the stall watch stopped the transfer, empty while it has not
+    bool loginRequired_ = false;    // a user name is set: no command may go out before a login
+    bool startTlsPending_ = false;  // STARTTLS is still to come, with a greeting after it
+    bool greeting_ = false;         // reading the reply to EHLO or HELO
+    bool offersStartTls_ = false;   // ... which offers STARTTLS
+    std::string authOffer_;         // ... and its AUTH line, empty when it has none
+    bool authenticating_ = false;   // between AUTH and its last reply
+    bool dataSent_ = false;         // the server asked for the message's data
+    std::string
+        noLogin_;  // why the connection was ended before any command, empty while it was not
     CycleProgress* progress_ = nullptr;
 };
 
@@ -80,8 +84,8 @@ private:
 // always verified against CAFile or the system's store, the user name and password (with
 // Auth=oauth2 the access token, by SASL OAUTHBEARER or XOAUTH2), and Timeout
 // for the connection, every reply and every stall until a message is wholly uploaded; the reply to
-// the end of the message is waited for up to FinalReplyWait. The connection is closed, with a goodbye
-// of about a second at most, before the transfer ends.
+// the end of the message is waited for up to FinalReplyWait. The connection is closed, with a
+// goodbye of about a second at most, before the transfer ends.
 void ApplyTransport(CURL* curl, const SmtpSettings& smtp, SmtpDiagnostics& diagnostics);
 
 // Runs the transfer set up on `curl`; throws SmtpFailure when it fails.

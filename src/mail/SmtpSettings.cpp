@@ -6,8 +6,8 @@
 
 #include "base/Error.h"
 #include "base/TextRules.h"
-#include "base/WholeNumber.h"
 #include "base/Utf8Text.h"
+#include "base/WholeNumber.h"
 #include "mail/HeloName.h"
 #include "mail/SecretSetting.h"
 
@@ -31,7 +31,8 @@ bool IsHost(std::string_view host) {
         return host.find_first_not_of("0123456789abcdefABCDEF:.", 1) == host.size() - 1;
     }
     return !host.empty() &&
-           host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-") ==
+           host.find_first_not_of(
+               "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-") ==
                std::string_view::npos;
 }
 
@@ -59,10 +60,13 @@ std::string AuthValueError(const std::string& text) {
 std::string OAuthSettingsError(const OAuthSettings& oauth) {
     std::string errors;
     const std::string url = "[SMTP] TokenUrl = \"" + CleanLogText(oauth.TokenUrl) + "\"";
-    if (oauth.TokenUrl.empty()) errors += url + ": Auth=oauth2 needs the token endpoint of the provider\r\n";
-    else if (!SameNameAnyCase(oauth.TokenUrl.substr(0, 8), "https://")) errors += url + ": not an https address\r\n";
+    if (oauth.TokenUrl.empty())
+        errors += url + ": Auth=oauth2 needs the token endpoint of the provider\r\n";
+    else if (!SameNameAnyCase(oauth.TokenUrl.substr(0, 8), "https://"))
+        errors += url + ": not an https address\r\n";
     if (TrimBlanks(oauth.ClientId).empty()) {
-        errors += "[SMTP] ClientId = \"" + CleanLogText(oauth.ClientId) + "\": Auth=oauth2 needs the client ID\r\n";
+        errors += "[SMTP] ClientId = \"" + CleanLogText(oauth.ClientId) +
+                  "\": Auth=oauth2 needs the client ID\r\n";
     }
     return errors;
 }
@@ -74,17 +78,21 @@ std::string SecurityValueError(const std::string& text) {
 std::filesystem::path CAFilePath(const std::string& value, const std::filesystem::path& iniFolder) {
     const std::string_view name = TrimBlanks(value);
     if (name.empty()) return {};
-    return iniFolder / std::filesystem::path(std::string(name));  // an absolute name replaces the folder
+    return iniFolder /
+           std::filesystem::path(std::string(name));  // an absolute name replaces the folder
 }
 
 std::string SmtpSettings::Url() const {
     std::string path;
     for (unsigned char c : Helo) {
         static constexpr char kHex[] = "0123456789ABCDEF";
-        if (std::isalnum(c) || c == '.' || c == '-') path += static_cast<char>(c);
-        else path += {'%', kHex[c >> 4], kHex[c & 15]};
+        if (std::isalnum(c) || c == '.' || c == '-')
+            path += static_cast<char>(c);
+        else
+            path += {'%', kHex[c >> 4], kHex[c & 15]};
     }
-    return std::string(Security == SmtpSecurity::Tls ? "smtps://" : "smtp://") + Server + ":" + std::to_string(Port) + "/" + path;
+    return std::string(Security == SmtpSecurity::Tls ? "smtps://" : "smtp://") + Server + ":" +
+           std::to_string(Port) + "/" + path;
 }
 
 SmtpSettings ReadSmtpSettings(clsINI& Ini) {
@@ -97,7 +105,8 @@ SmtpSettings ReadSmtpSettings(clsINI& Ini) {
     s.CAFile = CAFilePath(Ini.ReadINI("CAFile", "SMTP"), Ini.FileName().parent_path());
     s.Helo = Ini.ReadINI("Helo", "SMTP");
     if (!IsHost(s.Server)) {
-        throw Error(EINVAL, "[SMTP] Server is not a host name or address: \"" + CleanLogText(s.Server) + "\"");
+        throw Error(EINVAL, "[SMTP] Server is not a host name or address: \"" +
+                                CleanLogText(s.Server) + "\"");
     }
     s.Port = WholeNumberFrom1(port, kMaxPort, "[SMTP] Port");
     s.Timeout = WholeNumberFrom1(timeout, kMaxTimeout, "[SMTP] Timeout");

@@ -11,7 +11,8 @@ namespace quorvel {
 // How the connection to the server is protected.
 enum class SmtpSecurity {
     None,      // plain SMTP
-    StartTls,  // plain SMTP upgraded with STARTTLS before anything else is said; refused when not offered
+    StartTls,  // plain SMTP upgraded with STARTTLS before anything else is said; refused when not
+               // offered
     Tls,       // TLS from the first byte (smtps, usually port 465)
 };
 
@@ -32,7 +33,7 @@ std::optional<SmtpAuth> ParseAuth(const std::string& text);
 // application registered there. With a refresh token the refresh-token grant, without one the
 // client-credentials grant.
 struct OAuthSettings {
-    std::string TokenUrl;      // https only
+    std::string TokenUrl;  // https only
     std::string ClientId;
     std::string ClientSecret;  // may be empty for a public client with a refresh token
     std::string Scope;         // optional
@@ -56,28 +57,31 @@ struct SmtpSettings {
     long Port = 0;
     std::string User;
     std::string Password;
-    long Timeout = 0;  // seconds
+    long Timeout = 0;           // seconds
     long FinalReplyWait = 600;  // seconds the reply to the end of the message may take
     SmtpSecurity Security = SmtpSecurity::None;
     std::filesystem::path CAFile;  // PEM file of the trusted CAs; empty: the system's store
-    std::string Helo;  // the name sent with EHLO
+    std::string Helo;              // the name sent with EHLO
     SmtpAuth Auth = SmtpAuth::Password;
     OAuthSettings OAuth;
-    std::filesystem::path IniFolder;  // the folder of options.ini, where a rotated refresh token is kept
-    std::string AccessToken;  // with Auth=oauth2: the token to log in with, set just before a connection
+    std::filesystem::path
+        IniFolder;  // the folder of options.ini, where a rotated refresh token is kept
+    std::string
+        AccessToken;  // with Auth=oauth2: the token to log in with, set just before a connection
 
     // smtp://Server:Port/Helo, or smtps://... for Security=tls; libcurl greets with the path
     std::string Url() const;
 };
 
 // Reads [SMTP] Server, Port, User, Password, Timeout, Security, CAFile and Helo through `Ini`, in
-// that order, then Auth and with oauth2 the keys of OAuthSettings; a relative CAFile is taken from the
-// folder of Ini's file, an empty Helo is the machine's own name (DefaultHeloName). Password, ClientSecret and RefreshToken may come from their *File twins
-// (see ReadSecret). FinalReplyWait keeps its
-// 10 minutes: a server may take a while to queue a large message. Throws Error(EINVAL) with a
-// description naming the key when Server is not a host name or address, Port is not a whole
+// that order, then Auth and with oauth2 the keys of OAuthSettings; a relative CAFile is taken from
+// the folder of Ini's file, an empty Helo is the machine's own name (DefaultHeloName). Password,
+// ClientSecret and RefreshToken may come from their *File twins (see ReadSecret). FinalReplyWait
+// keeps its 10 minutes: a server may take a while to queue a large message. Throws Error(EINVAL)
+// with a description naming the key when Server is not a host name or address, Port is not a whole
 // number from 1 to 65535, Timeout is not a whole number of seconds from 1 to 86400, or Security
-// is none of its three values, Auth none of its two, or Helo is not a name to greet with. No secret ever appears in a description.
+// is none of its three values, Auth none of its two, or Helo is not a name to greet with. No secret
+// ever appears in a description.
 SmtpSettings ReadSmtpSettings(clsINI& Ini);
 
 }  // namespace quorvel

@@ -1,10 +1,10 @@
 #include "mail/SmtpTransfer.h"
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <chrono>
 #include <memory>
-
-#include <curl/curl.h>
 
 #include "base/Error.h"
 #include "mail/Base64FileStream.h"
@@ -20,11 +20,14 @@ namespace {
 // (libcurl keeps a second buffer of twice the size for its end-of-data escape) and no time.
 constexpr long kUploadBuffer = 256 * 1024;
 
-struct MimeFree { void operator()(curl_mime* m) const { curl_mime_free(m); } };
-struct ListFree { void operator()(curl_slist* l) const { curl_slist_free_all(l); } };
+struct MimeFree {
+    void operator()(curl_mime* m) const { curl_mime_free(m); }
+};
+struct ListFree {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
 using Mime = std::unique_ptr<curl_mime, MimeFree>;
 using List = std::unique_ptr<curl_slist, ListFree>;
-
 
 void Append(List& list, const std::string& line) {
     curl_slist* grown = curl_slist_append(list.get(), line.c_str());
@@ -38,7 +41,8 @@ List MessageHeaders(const MailMessage& message) {
     List headers;
     Append(headers, "From: " + MailboxHeaderText(message.From));
     std::string to;
-    for (const auto& mailbox : message.To) to += (to.empty() ? "" : ",\r\n ") + MailboxHeaderText(mailbox);
+    for (const auto& mailbox : message.To)
+        to += (to.empty() ? "" : ",\r\n ") + MailboxHeaderText(mailbox);
     Append(headers, "To: " + to);
     Append(headers, "Subject: " + UnstructuredHeaderValue(message.Subject, 9));
     Append(headers, "Date: " + DateHeaderValue(now));
@@ -121,8 +125,11 @@ AttachmentSource* AddAttachment(curl_mime* mime, const MailAttachment& attachmen
     if (part == nullptr) CheckCurl(CURLE_OUT_OF_MEMORY);
     std::unique_ptr<AttachmentSource> source;
     try {
-        source.reset(new AttachmentSource{Base64FileStream(attachment.FolderFd, *attachment.File), attachment.Name,
-                                          Base64LinesSize(attachment.Size), 0, {}});
+        source.reset(new AttachmentSource{Base64FileStream(attachment.FolderFd, *attachment.File),
+                                          attachment.Name,
+                                          Base64LinesSize(attachment.Size),
+                                          0,
+                                          {}});
     } catch (const LocalChange& e) {
         throw LocalChange(CleanLogText(e.what()), CURLE_READ_ERROR);
     } catch (const Error& e) {
@@ -130,11 +137,13 @@ AttachmentSource* AddAttachment(curl_mime* mime, const MailAttachment& attachmen
     }
     // A known length for every part lets libcurl declare the message's size (SIZE=) at MAIL FROM,
     // so a server with a smaller limit refuses before the upload instead of after it.
-    CheckCurl(curl_mime_data_cb(part, static_cast<curl_off_t>(source->declared), &AttachmentSource::Read, &AttachmentSource::Seek, &AttachmentSource::Free,
-                            source.get()));
+    CheckCurl(curl_mime_data_cb(part, static_cast<curl_off_t>(source->declared),
+                                &AttachmentSource::Read, &AttachmentSource::Seek,
+                                &AttachmentSource::Free, source.get()));
     AttachmentSource* owned = source.release();  // freed with the part
     List headers;
-    Append(headers, HeaderLine("Content-Type", attachment.ContentType + ";") + "\r\n " + NameParameter(attachment.Name));
+    Append(headers, HeaderLine("Content-Type", attachment.ContentType + ";") + "\r\n " +
+                        NameParameter(attachment.Name));
     Append(headers, "Content-Disposition: attachment;\r\n " + FileNameParameter(attachment.Name));
     Append(headers, "Content-Transfer-Encoding: base64");
     CheckCurl(curl_mime_headers(part, headers.get(), 1));
@@ -150,7 +159,8 @@ void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp, CyclePro
     if (!mime) CheckCurl(CURLE_OUT_OF_MEMORY);
     AddBody(mime.get(), message.Body);
     std::vector<const AttachmentSource*> sources;
-    for (const auto& attachment : message.Attachments) sources.push_back(AddAttachment(mime.get(), attachment));
+    for (const auto& attachment : message.Attachments)
+        sources.push_back(AddAttachment(mime.get(), attachment));
     const List headers = MessageHeaders(message);
     const List recipients = EnvelopeRecipients(message);
     const std::string mailFrom = "<" + message.From.Address + ">";
@@ -167,7 +177,8 @@ void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp, CyclePro
     } catch (const Error&) {
         for (const AttachmentSource* source : sources) {
             if (source->local) throw LocalChange(CleanLogText(source->failure), CURLE_READ_ERROR);
-            if (!source->failure.empty()) CheckCurl(CURLE_READ_ERROR, ": " + CleanLogText(source->failure));
+            if (!source->failure.empty())
+                CheckCurl(CURLE_READ_ERROR, ": " + CleanLogText(source->failure));
         }
         throw;
     }

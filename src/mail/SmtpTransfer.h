@@ -21,6 +21,7 @@ namespace quorvel {
 //
 // Returns once the server accepted the message. Throws SmtpFailure (see SmtpDiagnostics::Fail),
 // or Error for an attachment that cannot be read; no description holds the password.
-void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp, CycleProgress* progress = nullptr);
+void SendOverSmtp(const MailMessage& message, const SmtpSettings& smtp,
+                  CycleProgress* progress = nullptr);
 
 }  // namespace quorvel

@@ -39,7 +39,8 @@ std::string Escaped(CURL* curl, const std::string& value) {
 }
 
 std::string Form(CURL* curl, const OAuthSettings& oauth, const std::string& refreshToken) {
-    std::string form = "grant_type=" + GrantType(refreshToken) + "&client_id=" + Escaped(curl, oauth.ClientId);
+    std::string form =
+        "grant_type=" + GrantType(refreshToken) + "&client_id=" + Escaped(curl, oauth.ClientId);
     if (!oauth.ClientSecret.empty()) form += "&client_secret=" + Escaped(curl, oauth.ClientSecret);
     if (!refreshToken.empty()) form += "&refresh_token=" + Escaped(curl, refreshToken);
     if (!oauth.Scope.empty()) form += "&scope=" + Escaped(curl, oauth.Scope);
@@ -50,7 +51,8 @@ std::string Form(CURL* curl, const OAuthSettings& oauth, const std::string& refr
 std::string Shown(std::string text, const std::vector<std::string>& secrets) {
     for (const std::string& secret : secrets) {
         if (secret.empty()) continue;
-        for (std::size_t at; (at = text.find(secret)) != std::string::npos;) text.replace(at, secret.size(), "***");
+        for (std::size_t at; (at = text.find(secret)) != std::string::npos;)
+            text.replace(at, secret.size(), "***");
     }
     return std::string(CutAtCharacter(CleanLogText(text), kWordsLimit));
 }
@@ -67,8 +69,10 @@ long long ExpiresIn(const nlohmann::json& json) {
     if (found->is_number_integer()) return found->get<long long>();
     if (found->is_number()) return static_cast<long long>(found->get<double>());
     const std::string text = found->is_string() ? found->get<std::string>() : "";
-    return !text.empty() && text.size() < 12 && text.find_first_not_of("0123456789") == std::string::npos
-               ? std::stoll(text) : 0;
+    return !text.empty() && text.size() < 12 &&
+                   text.find_first_not_of("0123456789") == std::string::npos
+               ? std::stoll(text)
+               : 0;
 }
 
 }  // namespace
@@ -101,7 +105,8 @@ TokenGrant RequestToken(const SmtpSettings& smtp, const std::string& refreshToke
     SetCurl(curl, CURLOPT_WRITEDATA, &reply);
     const std::string grant = GrantType(refreshToken);
     const CURLcode code = curl_easy_perform(curl);
-    if (reply.tooLong) throw SmtpFailure(CURLE_WEIRD_SERVER_REPLY, 0, "the token endpoint's answer is too long");
+    if (reply.tooLong)
+        throw SmtpFailure(CURLE_WEIRD_SERVER_REPLY, 0, "the token endpoint's answer is too long");
     if (code != CURLE_OK) {
         const std::string said = errors[0] != '\0' ? errors : curl_easy_strerror(code);
         throw SmtpFailure(code, 0, "the token endpoint cannot be used: " + Shown(said, secrets));
@@ -112,13 +117,19 @@ TokenGrant RequestToken(const SmtpSettings& smtp, const std::string& refreshToke
     const bool object = json.is_object();
     const std::string error = object ? Field(json, "error") : "";
     const std::string description = object ? Field(json, "error_description") : "";
-    const std::string words = error.empty() ? "" : ": " + Shown(error + (description.empty() ? "" : ": " + description), secrets);
-    const std::string answered = "the token endpoint answered " + std::to_string(status) + " to the " + grant + " grant";
-    if (status == 408 || status == 429 || status >= 500) throw SmtpFailure(CURLE_WEIRD_SERVER_REPLY, 0, answered + words);
+    const std::string words =
+        error.empty()
+            ? ""
+            : ": " + Shown(error + (description.empty() ? "" : ": " + description), secrets);
+    const std::string answered =
+        "the token endpoint answered " + std::to_string(status) + " to the " + grant + " grant";
+    if (status == 408 || status == 429 || status >= 500)
+        throw SmtpFailure(CURLE_WEIRD_SERVER_REPLY, 0, answered + words);
     if (status != 200) throw SmtpFailure(CURLE_LOGIN_DENIED, 0, answered + words);
     TokenGrant granted;
     granted.AccessToken = object ? Field(json, "access_token") : "";
-    if (granted.AccessToken.empty()) throw SmtpFailure(CURLE_WEIRD_SERVER_REPLY, 0, answered + " without an access token");
+    if (granted.AccessToken.empty())
+        throw SmtpFailure(CURLE_WEIRD_SERVER_REPLY, 0, answered + " without an access token");
     granted.ExpiresIn = std::chrono::seconds(ExpiresIn(json));
     granted.RefreshToken = Field(json, "refresh_token");
     return granted;

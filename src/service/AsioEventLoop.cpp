@@ -2,7 +2,6 @@
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
-
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -20,13 +19,9 @@ void AsioEventLoop::Quit(int status) {
     io_.stop();
 }
 
-void AsioEventLoop::Post(std::function<void()> handler) {
-    asio::post(io_, std::move(handler));
-}
+void AsioEventLoop::Post(std::function<void()> handler) { asio::post(io_, std::move(handler)); }
 
-void AsioEventLoop::RunAside(std::function<void()> job) {
-    aside_.Run(std::move(job));
-}
+void AsioEventLoop::RunAside(std::function<void()> job) { aside_.Run(std::move(job)); }
 
 int AsioEventLoop::Run() {
     if (status_) return *status_;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <asio/io_context.hpp>
-
 #include <optional>
 
 #include "service/AsideThread.h"
@@ -28,7 +27,7 @@ public:
 private:
     asio::io_context io_;
     std::optional<int> status_;
-    AsideThread aside_;   // after io_: ended before the loop its jobs post to
+    AsideThread aside_;  // after io_: ended before the loop its jobs post to
 };
 
 }  // namespace quorvel

@@ -8,7 +8,8 @@ using Clock = asio::steady_timer::clock_type;
 
 long NowMilliseconds() {
     return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+            .count());
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>
-
 #include <functional>
 
 #include "service/EventLoop.h"

@@ -7,7 +7,9 @@
 namespace quorvel {
 
 std::string InstanceLock::Take() {
-    if (!fd_.Valid()) fd_ = FileDescriptor(::open(file_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd_.Valid())
+        fd_ =
+            FileDescriptor(::open(file_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd_.Valid()) return "";
     struct flock lock {};
     lock.l_type = F_WRLCK;

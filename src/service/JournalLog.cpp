@@ -31,12 +31,9 @@ void JournalLog::Write(EventType type, int id, std::string_view text) const {
 
 bool JournalLog::SendToJournal(EventType type, int id, std::string_view text) const {
     std::string message = EntryText(text);
-    int result = sd_journal_send("MESSAGE=%s", message.c_str(),
-                                 "PRIORITY=%d", Priority(type),
-                                 "SYSLOG_IDENTIFIER=%s", identifier_.c_str(),
-                                 "EVENT_TYPE=%d", static_cast<int>(type),
-                                 "EVENT_ID=%d", id,
-                                 nullptr);
+    int result = sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%d", Priority(type),
+                                 "SYSLOG_IDENTIFIER=%s", identifier_.c_str(), "EVENT_TYPE=%d",
+                                 static_cast<int>(type), "EVENT_ID=%d", id, nullptr);
     return result >= 0;
 }
 

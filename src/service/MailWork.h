@@ -12,7 +12,7 @@ namespace quorvel {
 // A recipient folder whose failed batch waits for another attempt, and until when.
 struct RetryWait {
     std::string Folder;
-    std::string Until;   // dd.mm.yyyy hh:mm:ss
+    std::string Until;  // dd.mm.yyyy hh:mm:ss
     bool operator==(const RetryWait&) const = default;
 };
 

@@ -8,14 +8,17 @@
 
 namespace quorvel {
 
-ScannerWork::ScannerWork(std::filesystem::path appFolder, const Clock& clock, ServiceControl& control)
+ScannerWork::ScannerWork(std::filesystem::path appFolder, const Clock& clock,
+                         ServiceControl& control)
     : clock_(clock),
       control_(control),
       instance_(appFolder / "QuorvelServer.lock"),
       log_(appFolder, clock,
            [&control](bool working, const std::string& text) {
-               if (working) control.LogEvent(EventType::Information, kInformationEventId, text);
-               else control.LogEvent(EventType::Error, kErrorEventId, text);
+               if (working)
+                   control.LogEvent(EventType::Information, kInformationEventId, text);
+               else
+                   control.LogEvent(EventType::Error, kErrorEventId, text);
            }),
       lockTest_(fileSystems_),
       scanner_(std::move(appFolder), log_, lockTest_, clock) {}
@@ -28,7 +31,8 @@ std::string ScannerWork::CheckSettings() {
     std::string problems = quorvel::CheckSettings(scanner_.AppFolder(), scanner_.Ini(), log_);
     if (problems.empty()) problems = CheckStartupRules(scanner_.Ini(), scanner_.AppFolder());
     if (!problems.empty()) return problems;
-    for (const std::string& warning : ReadableSecretWarnings(scanner_.Ini(), scanner_.AppFolder())) {
+    for (const std::string& warning :
+         ReadableSecretWarnings(scanner_.Ini(), scanner_.AppFolder())) {
         control_.LogEvent(EventType::Error, kErrorEventId, warning);
     }
     scanner_.PinFolders();
@@ -36,9 +40,7 @@ std::string ScannerWork::CheckSettings() {
     return problems;
 }
 
-std::string ScannerWork::ScanInterval() {
-    return scanner_.Ini().ReadINI("Timer", "Main");
-}
+std::string ScannerWork::ScanInterval() { return scanner_.Ini().ReadINI("Timer", "Main"); }
 
 // The same bounds as for the SMTP transfer.
 long ScannerWork::AnswerTimeout() {
@@ -66,8 +68,6 @@ int ScannerWork::TestSettings(std::ostream& out) {
     return quorvel::TestSettings(scanner_.AppFolder(), log_, out);
 }
 
-void ScannerWork::WriteLog(std::string_view text) {
-    log_.WriteLog(text);
-}
+void ScannerWork::WriteLog(std::string_view text) { log_.WriteLog(text); }
 
 }  // namespace quorvel

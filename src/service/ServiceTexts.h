@@ -22,9 +22,10 @@ inline std::string MailFolderBackText(const std::string& folder) {
 
 // The mail or lost folder has left a call unanswered for [SMTP] Timeout seconds: "Каталог почты"
 // or "Каталог потерянных файлов", the folder, and since when (dd.mm.yyyy hh:mm:ss).
-inline std::string SilentFolderText(bool lost, const std::string& folder, const std::string& since) {
-    return std::string(lost ? "Каталог потерянных файлов " : "Каталог почты ") + CleanLogText(folder) +
-           " не отвечает с " + since;
+inline std::string SilentFolderText(bool lost, const std::string& folder,
+                                    const std::string& since) {
+    return std::string(lost ? "Каталог потерянных файлов " : "Каталог почты ") +
+           CleanLogText(folder) + " не отвечает с " + since;
 }
 
 inline std::string FolderAnswersText(const std::string& folder) {

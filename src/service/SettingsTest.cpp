@@ -9,8 +9,8 @@
 #include "base/NumericText.h"
 #include "base/Utf8Text.h"
 #include "mail/AddressList.h"
-#include "mail/SmtpConnection.h"
 #include "mail/OAuthTokens.h"
+#include "mail/SmtpConnection.h"
 #include "mail/SmtpSettings.h"
 #include "mail/TokenEndpoint.h"
 #include "service/FolderSettings.h"
@@ -64,7 +64,8 @@ std::vector<std::string> SettingsFindings(const std::filesystem::path& appFolder
     AddLines(findings, CheckStartupRules(Ini, appFolder));
     // A value that a start-up rule already named is not named twice.
     for (auto& found : ValueFindings(Ini, appFolder)) {
-        if (std::find(findings.begin(), findings.end(), found) == findings.end()) findings.push_back(std::move(found));
+        if (std::find(findings.begin(), findings.end(), found) == findings.end())
+            findings.push_back(std::move(found));
     }
     for (auto& found : FolderFindings(Ini)) findings.push_back(std::move(found));
     return findings;
@@ -87,7 +88,8 @@ std::vector<std::string> ValueFindings(clsINI& Ini, const std::filesystem::path&
     }
     AddAddressFinding(findings, "[Main] Mail", [&] { ParseMailbox(Ini.ReadINI("Mail", "Main")); });
     ForEachAlias(appFolder, [&](std::string_view alias, std::string_view address) {
-        AddAddressFinding(findings, "[alias] " + CleanLogText(alias), [&] { ParseAddressList(address); });
+        AddAddressFinding(findings, "[alias] " + CleanLogText(alias),
+                          [&] { ParseAddressList(address); });
         return true;
     });
     return findings;
@@ -99,7 +101,8 @@ std::vector<std::string> FolderFindings(clsINI& Ini) {
     if (!IsFolder(mailFolder)) findings.push_back(MissingMailFolderText(mailFolder));
     std::string lostFolder = FolderSetting(Ini, "LostFolder");
     if (!Creatable(lostFolder)) {
-        findings.push_back("Не удаётся создать каталог неотправленной почты " + CleanLogText(lostFolder));
+        findings.push_back("Не удаётся создать каталог неотправленной почты " +
+                           CleanLogText(lostFolder));
     }
     return findings;
 }
@@ -116,20 +119,25 @@ int TestSettings(const std::filesystem::path& appFolder, const MailLog& log, std
     for (const std::string& line : warnings) out << kPrefix << line << '\n';
     for (const std::string& finding : findings) out << kPrefix << finding << '\n';
     if (!findings.empty()) return kExitBadSettings;
-    for (const std::string& warning : ReadableSecretWarnings(Ini, appFolder)) out << kPrefix << "warning: " << warning << '\n';
+    for (const std::string& warning : ReadableSecretWarnings(Ini, appFolder))
+        out << kPrefix << "warning: " << warning << '\n';
     out << kPrefix << "настройки в порядке" << std::endl;
     try {
         SmtpSettings smtp = ReadSmtpSettings(Ini);
         const SystemClock clock;
-        OAuthTokens tokens(clock, [&out](const std::string& text) { out << kPrefix << "warning: " << text << '\n'; });
+        OAuthTokens tokens(clock, [&out](const std::string& text) {
+            out << kPrefix << "warning: " << text << '\n';
+        });
         WithLogin(smtp, tokens, [&out](const SmtpSettings& signedIn) {
             if (signedIn.Auth == SmtpAuth::OAuth2) {
-                out << kPrefix << "access token received from " << CleanLogText(signedIn.OAuth.TokenUrl) << " ("
+                out << kPrefix << "access token received from "
+                    << CleanLogText(signedIn.OAuth.TokenUrl) << " ("
                     << GrantType(signedIn.OAuth.RefreshToken) << " grant)" << std::endl;
             }
             CheckSmtpLogin(signedIn);
         });
-        out << kPrefix << "вход на SMTP-сервер " << smtp.Server << ":" << smtp.Port << " выполнен" << std::endl;
+        out << kPrefix << "вход на SMTP-сервер " << smtp.Server << ":" << smtp.Port << " выполнен"
+            << std::endl;
         return 0;
     } catch (...) {
         out << kPrefix << "вход на SMTP-сервер не выполнен: " << TrappedErrorText() << std::endl;

@@ -21,9 +21,15 @@ void SignalEvents::Wait() {
 
 void SignalEvents::Dispatch(int signal) {
     switch (signal) {
-        case SIGTERM: form_.Service_Stop(); break;
-        case SIGUSR1: form_.Service_Pause(); break;
-        case SIGHUP: form_.Service_Reload(); break;
+        case SIGTERM:
+            form_.Service_Stop();
+            break;
+        case SIGUSR1:
+            form_.Service_Pause();
+            break;
+        case SIGHUP:
+            form_.Service_Reload();
+            break;
         case SIGINT:
             if (closeAsks_) {
                 form_.Form_QueryUnload();
@@ -31,7 +37,9 @@ void SignalEvents::Dispatch(int signal) {
                 form_.Service_Stop();
             }
             break;
-        default: form_.Service_Control(signal); break;
+        default:
+            form_.Service_Control(signal);
+            break;
     }
 }
 

@@ -15,6 +15,7 @@ inline constexpr const char* kStoppingStatus = "Остановка";
 // folder, the folder that waits on a locked file, the folders waiting for a retry and until when.
 // One line: control characters of names and results become "_". It stays below systemd's limit:
 // what does not fit is left out and counted ("; … и ещё 12").
-std::string StatusLine(bool paused, const MailStatus& status, const std::vector<std::string>& notes = {});
+std::string StatusLine(bool paused, const MailStatus& status,
+                       const std::vector<std::string>& notes = {});
 
 }  // namespace quorvel

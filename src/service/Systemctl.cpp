@@ -26,7 +26,8 @@ std::string CommandText(const std::vector<std::string>& arguments) {
 int SpawnAndWait(const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>("systemctl"));
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
@@ -47,9 +48,7 @@ int SpawnAndWait(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
-bool SystemdRunning() {
-    return sd_booted() > 0;
-}
+bool SystemdRunning() { return sd_booted() > 0; }
 
 void RunSystemctl(const std::vector<std::string>& arguments) {
     int status = SpawnAndWait(arguments);

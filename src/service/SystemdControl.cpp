@@ -20,9 +20,7 @@ constexpr const char* kDisplayName = "Служба автоматической 
 constexpr const char* kUnitFolder = "/etc/systemd/system";
 constexpr const char* kParametersFile = "parameters.conf";
 
-std::string UnitName() {
-    return std::string(kServiceName) + ".service";
-}
+std::string UnitName() { return std::string(kServiceName) + ".service"; }
 
 void WriteTextFile(const std::filesystem::path& path, const std::string& text) {
     FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
@@ -110,13 +108,9 @@ void SystemdControl::Uninstall() {
     ReloadIfRunning();
 }
 
-void SystemdControl::StartService() {
-    sd_notify(0, "READY=1");
-}
+void SystemdControl::StartService() { sd_notify(0, "READY=1"); }
 
-void SystemdControl::StopService() {
-    sd_notify(0, "STOPPING=1");
-}
+void SystemdControl::StopService() { sd_notify(0, "STOPPING=1"); }
 
 // Only when the unit sets a watchdog (systemd then gives the service WATCHDOG_USEC).
 void SystemdControl::KeepAlive() {
@@ -147,7 +141,8 @@ void SystemdControl::SaveSetting(const std::string& /*section*/, const std::stri
 }
 
 bool SystemdControl::HasSavedSetting(const std::string& /*section*/, const std::string& key) const {
-    return HasEnvironmentSetting(ReadFileIfPresent(DropInFolder() / kParametersFile).value_or(""), key);
+    return HasEnvironmentSetting(ReadFileIfPresent(DropInFolder() / kParametersFile).value_or(""),
+                                 key);
 }
 
 std::string SystemdControl::GetSetting(const std::string& /*section*/, const std::string& key,

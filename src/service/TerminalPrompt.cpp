@@ -32,9 +32,7 @@ std::string_view Trimmed(std::string_view text) {
 
 TerminalPrompt::TerminalPrompt(asio::io_context& io) : io_(io) {}
 
-bool TerminalPrompt::Available() {
-    return ::isatty(STDIN_FILENO) == 1;
-}
+bool TerminalPrompt::Available() { return ::isatty(STDIN_FILENO) == 1; }
 
 // The terminal is written through its own descriptor, so the question reaches the person even
 // when standard output goes elsewhere.

@@ -2,7 +2,6 @@
 
 #include <asio/io_context.hpp>
 #include <asio/posix/stream_descriptor.hpp>
-
 #include <optional>
 
 #include "base/FileDescriptor.h"

@@ -75,14 +75,18 @@ std::string EnvironmentLine(std::string_view key, std::string_view value) {
 
 std::string UnitFileText(std::string_view description, const std::filesystem::path& executable) {
     return "[Unit]\n"
-           "Description=" + EscapeSpecifiers(description) + "\n"
+           "Description=" +
+           EscapeSpecifiers(description) +
+           "\n"
            "Documentation=man:quorvel-server(8)\n"
            "Wants=network-online.target\n"
            "After=network-online.target\n"
            "\n"
            "[Service]\n"
            "Type=notify\n"
-           "ExecStart=" + CommandPath(executable) + "\n"
+           "ExecStart=" +
+           CommandPath(executable) +
+           "\n"
            "ExecReload=/bin/kill -HUP $MAINPID\n"
            "Restart=on-failure\n"
            "RestartPreventExitStatus=78\n"

@@ -32,7 +32,8 @@ constexpr const char* kSettingsNote = "ошибки в options.ini: ";
 // The messages of a settings check on one line: "first; second".
 std::string OneLine(std::string text) {
     while (text.ends_with("\r\n")) text.resize(text.size() - 2);
-    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.replace(at, 2, "; ");
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
+        text.replace(at, 2, "; ");
     return text;
 }
 
@@ -66,21 +67,25 @@ void frmService::Form_Load(const std::string& arguments) {
 }
 
 void frmService::InstallService() {
-    RunCommand([this] {
-        parts_.control.Install();
-        if (!parts_.control.HasSavedSetting("Parameters", "TimerInterval")) {
-            parts_.control.SaveSetting("Parameters", "TimerInterval", kInstalledStartupDelay);
-        }
-    }, ": установлено успешно.", ": ошибка при установке");
+    RunCommand(
+        [this] {
+            parts_.control.Install();
+            if (!parts_.control.HasSavedSetting("Parameters", "TimerInterval")) {
+                parts_.control.SaveSetting("Parameters", "TimerInterval", kInstalledStartupDelay);
+            }
+        },
+        ": установлено успешно.", ": ошибка при установке");
 }
 
 void frmService::UninstallService() {
-    RunCommand([this] { parts_.control.Uninstall(); }, ": деинсталляция завершена", ": ошибка деинсталляции");
+    RunCommand([this] { parts_.control.Uninstall(); }, ": деинсталляция завершена",
+               ": ошибка деинсталляции");
 }
 
 // Runs an install or uninstall; the message names the service as the control layer reads it
 // back, and a failure also gives its reason on standard error.
-void frmService::RunCommand(const std::function<void()>& command, const char* success, const char* failure) {
+void frmService::RunCommand(const std::function<void()>& command, const char* success,
+                            const char* failure) {
     try {
         command();
     } catch (...) {
@@ -345,7 +350,7 @@ void frmService::WatchFolder(const CycleProgress& progress) {
     if (phase != CyclePhase::MailFolder && phase != CyclePhase::LostFolder) return;
     const std::string folder = progress.Folder();
     const std::string since = LocalTimestamp(progress.Since());
-    if (progress.Steps() != seenSteps_) return;   // it moved while it was read
+    if (progress.Steps() != seenSteps_) return;  // it moved while it was read
     silentFolder_ = folder;
     silentNote_ = SilentFolderText(phase == CyclePhase::LostFolder, folder, since);
     LogError(silentNote_);

@@ -28,8 +28,8 @@ struct FormParts {
 struct FormState {
     bool StopFlag = false;
     bool Paused = false;
-    std::int16_t CheckTicks = 0;   // ticks between two scan cycles, from [Main] Timer
-    std::int16_t TickCount = 0;    // ticks since the end of the last cycle
+    std::int16_t CheckTicks = 0;  // ticks between two scan cycles, from [Main] Timer
+    std::int16_t TickCount = 0;   // ticks since the end of the last cycle
 };
 
 // The service itself: the command line, the two timers that drive the work, the watch over the
@@ -41,7 +41,7 @@ public:
     static constexpr int kExitOk = 0;
     static constexpr int kExitFailed = 1;
     static constexpr int kExitInvalidParameter = 2;
-    static constexpr int kExitBadSettings = 78;   // EX_CONFIG: systemd does not restart on it
+    static constexpr int kExitBadSettings = 78;  // EX_CONFIG: systemd does not restart on it
 
     explicit frmService(FormParts parts);
 
@@ -97,18 +97,18 @@ private:
 
     FormParts parts_;
     FormState state_;
-    bool ready_ = false;              // the service manager was told that the service is up
-    std::string status_;              // the status line it was told last
-    std::string missingMailFolder_;   // the mail folder reported missing, "" when none
-    MailStatus mail_;                 // the mail side's state after the last cycle
-    bool cycleRunning_ = false;       // a cycle runs aside; its end has not reached the loop yet
-    bool reloadWaits_ = false;        // a reload came during the cycle: the check runs after it
-    long answerTimeout_ = 60;         // seconds a folder may leave a call unanswered
-    std::uint64_t seenSteps_ = 0;     // the cycle's step count at the last watch
-    long stillSeconds_ = 0;           // seconds the cycle has not moved
-    std::string silentFolder_;        // the folder reported as not answering, "" when none
-    std::string silentNote_;          // its note on the status line
-    std::string settingsNote_;        // the errors a reload found in options.ini, "" when none
+    bool ready_ = false;             // the service manager was told that the service is up
+    std::string status_;             // the status line it was told last
+    std::string missingMailFolder_;  // the mail folder reported missing, "" when none
+    MailStatus mail_;                // the mail side's state after the last cycle
+    bool cycleRunning_ = false;      // a cycle runs aside; its end has not reached the loop yet
+    bool reloadWaits_ = false;       // a reload came during the cycle: the check runs after it
+    long answerTimeout_ = 60;        // seconds a folder may leave a call unanswered
+    std::uint64_t seenSteps_ = 0;    // the cycle's step count at the last watch
+    long stillSeconds_ = 0;          // seconds the cycle has not moved
+    std::string silentFolder_;       // the folder reported as not answering, "" when none
+    std::string silentNote_;         // its note on the status line
+    std::string settingsNote_;       // the errors a reload found in options.ini, "" when none
     std::unique_ptr<LoopTimer> startupTimer_;  // the one-shot start-up check
     std::unique_ptr<LoopTimer> tickTimer_;     // the one-second tick
     std::unique_ptr<LoopTimer> watchTimer_;    // the one-second watch

@@ -54,7 +54,7 @@ std::vector<FolderId> Lineage(std::filesystem::path path, bool& exact) {
         path = path.parent_path();
         fd = FileDescriptor(::open(path.c_str(), kFlags));
     }
-    for (std::optional<FolderId> id; fd.Valid() && (id = IdOf(fd.Get())); ) {
+    for (std::optional<FolderId> id; fd.Valid() && (id = IdOf(fd.Get()));) {
         if (!lineage.empty() && lineage.back() == *id) break;  // "/" is its own parent
         lineage.push_back(*id);
         fd = FileDescriptor(::openat(fd.Get(), "..", kFlags));
@@ -100,9 +100,11 @@ bool FoldersOverlap(const std::filesystem::path& a, const std::filesystem::path&
 }
 
 std::string FolderOverlapText(const std::string& mailFolder, const std::string& lostFolder) {
-    return "Каталог неотправленной почты не может совпадать с каталогом почты или лежать с ним один в другом: "
-           "[Main] MailFolder = \"" + CleanLogText(mailFolder) + "\", [Main] LostFolder = \"" +
-           CleanLogText(lostFolder) + "\"";
+    return "Каталог неотправленной почты не может совпадать с каталогом почты или лежать с ним "
+           "один в другом: "
+           "[Main] MailFolder = \"" +
+           CleanLogText(mailFolder) + "\", [Main] LostFolder = \"" + CleanLogText(lostFolder) +
+           "\"";
 }
 
 std::string FolderOverlapRule(clsINI& Ini, const std::filesystem::path& appFolder) {
@@ -112,7 +114,8 @@ std::string FolderOverlapRule(clsINI& Ini, const std::filesystem::path& appFolde
     return FolderOverlapText(mail, lost) + "\r\n";
 }
 
-std::vector<std::string> ExposedFolderWarnings(clsINI& Ini, const std::filesystem::path& appFolder) {
+std::vector<std::string> ExposedFolderWarnings(clsINI& Ini,
+                                               const std::filesystem::path& appFolder) {
     std::vector<std::string> warnings;
     std::vector<FolderId> seen;
     for (const char* key : {"MailFolder", "LostFolder"}) {
@@ -124,9 +127,10 @@ std::vector<std::string> ExposedFolderWarnings(clsINI& Ini, const std::filesyste
             if (Contains(seen, {info.st_dev, info.st_ino})) continue;
             seen.push_back({info.st_dev, info.st_ino});
             if (info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) continue;
-            warnings.push_back("warning: " + CleanLogText(above.string()) + ", above [Main] " + key +
-                               ", can be changed by others than root (owner " + std::to_string(info.st_uid) +
-                               ", mode " + Octal(info.st_mode) + "): they could put another folder in its place");
+            warnings.push_back("warning: " + CleanLogText(above.string()) + ", above [Main] " +
+                               key + ", can be changed by others than root (owner " +
+                               std::to_string(info.st_uid) + ", mode " + Octal(info.st_mode) +
+                               "): they could put another folder in its place");
         }
     }
     return warnings;

@@ -19,9 +19,9 @@ void ForEachAliasIn(std::string_view text, const AliasVisitor& visit) {
         if (first != std::string::npos) {
             std::size_t second = line.find('=', first + 1);
             std::string_view view(line);
-            if (!visit(view.substr(0, first), view.substr(first + 1, second == std::string::npos
-                                                                         ? std::string_view::npos
-                                                                         : second - first - 1))) {
+            if (!visit(view.substr(0, first),
+                       view.substr(first + 1, second == std::string::npos ? std::string_view::npos
+                                                                          : second - first - 1))) {
                 return false;
             }
         }

@@ -12,7 +12,8 @@
 namespace quorvel {
 namespace {
 
-// The warning for `path` holding `what` when others may read it, "" when they may not (or it is gone).
+// The warning for `path` holding `what` when others may read it, "" when they may not (or it is
+// gone).
 std::string ReadableByOthers(const std::filesystem::path& path, const std::string& what) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || (info.st_mode & S_IROTH) == 0) return "";
@@ -36,14 +37,17 @@ std::string SecretRule(clsINI& Ini, const std::filesystem::path& appFolder) {
     return errors;
 }
 
-std::vector<std::string> ReadableSecretWarnings(clsINI& Ini, const std::filesystem::path& appFolder) {
+std::vector<std::string> ReadableSecretWarnings(clsINI& Ini,
+                                                const std::filesystem::path& appFolder) {
     std::vector<std::string> warnings;
     std::string inIni;
     for (const char* key : kSecretKeys) {
-        if (!Ini.ReadINI(key, "SMTP").empty()) inIni += std::string(inIni.empty() ? "" : ", ") + "[SMTP] " + key;
+        if (!Ini.ReadINI(key, "SMTP").empty())
+            inIni += std::string(inIni.empty() ? "" : ", ") + "[SMTP] " + key;
         const std::string file = Ini.ReadINI(std::string(key) + "File", "SMTP");
         if (TrimBlanks(file).empty() || TrimBlanks(file).starts_with("credential:")) continue;
-        std::string warning = ReadableByOthers(SecretFilePath(file, appFolder), "[SMTP] " + std::string(key) + "File");
+        std::string warning = ReadableByOthers(SecretFilePath(file, appFolder),
+                                               "[SMTP] " + std::string(key) + "File");
         if (!warning.empty()) warnings.push_back(std::move(warning));
     }
     if (!inIni.empty()) {

@@ -15,6 +15,7 @@ std::string SecretRule(clsINI& Ini, const std::filesystem::path& appFolder);
 
 // One warning for options.ini when it holds a secret, and one for each secret file given by path,
 // that anyone but its owner and group may read; none otherwise.
-std::vector<std::string> ReadableSecretWarnings(clsINI& Ini, const std::filesystem::path& appFolder);
+std::vector<std::string> ReadableSecretWarnings(clsINI& Ini,
+                                                const std::filesystem::path& appFolder);
 
 }  // namespace quorvel

@@ -1,10 +1,9 @@
 #include "settings/SecurityRules.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <openssl/err.h>
 #include <openssl/pem.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -17,13 +16,19 @@
 namespace quorvel {
 namespace {
 
-struct BioFree { void operator()(BIO* b) const { BIO_free(b); } };
-struct InfoFree { void operator()(STACK_OF(X509_INFO)* s) const { sk_X509_INFO_pop_free(s, X509_INFO_free); } };
+struct BioFree {
+    void operator()(BIO* b) const { BIO_free(b); }
+};
+struct InfoFree {
+    void operator()(STACK_OF(X509_INFO) * s) const { sk_X509_INFO_pop_free(s, X509_INFO_free); }
+};
 
-// Whether the PEM file holds a certificate that parses, read as libcurl's TLS library reads a CA file.
+// Whether the PEM file holds a certificate that parses, read as libcurl's TLS library reads a CA
+// file.
 bool HoldsCertificate(const std::filesystem::path& path) {
     const std::unique_ptr<BIO, BioFree> file(BIO_new_file(path.c_str(), "r"));
-    const std::unique_ptr<STACK_OF(X509_INFO), InfoFree> found(file ? PEM_X509_INFO_read_bio(file.get(), nullptr, nullptr, nullptr) : nullptr);
+    const std::unique_ptr<STACK_OF(X509_INFO), InfoFree> found(
+        file ? PEM_X509_INFO_read_bio(file.get(), nullptr, nullptr, nullptr) : nullptr);
     ERR_clear_error();
     for (int i = 0; found && i < sk_X509_INFO_num(found.get()); ++i) {
         if (sk_X509_INFO_value(found.get(), i)->x509 != nullptr) return true;
@@ -60,7 +65,8 @@ std::string CAFileRule(clsINI& Ini, const std::filesystem::path& appFolder) {
     } else if (!S_ISREG(info.st_mode)) {
         reason = "not a regular file";
     } else if (!HoldsCertificate(path)) {
-        return "[SMTP] CAFile holds no certificate: \"" + CleanLogText(value) + "\" (" + CleanLogText(path.string()) + ")\r\n";
+        return "[SMTP] CAFile holds no certificate: \"" + CleanLogText(value) + "\" (" +
+               CleanLogText(path.string()) + ")\r\n";
     }
     if (reason == nullptr) return "";
     return "[SMTP] CAFile cannot be read: \"" + CleanLogText(value) + "\" (" +

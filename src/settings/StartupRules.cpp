@@ -19,14 +19,8 @@ using Rule = std::function<std::string(clsINI& Ini, const std::filesystem::path&
 
 std::vector<Rule> Rules() {
     return {
-        FolderOverlapRule,
-        SecurityRule,
-        CAFileRule,
-        HeloRule,
-        AuthRule,
-        SecretRule,
-        CheckRetrySettings,
-        QuietSecondsRule,
+        FolderOverlapRule, SecurityRule, CAFileRule,         HeloRule,
+        AuthRule,          SecretRule,   CheckRetrySettings, QuietSecondsRule,
     };
 }
 

@@ -1,6 +1,5 @@
 #include "settings/clsINI.h"
 
-
 #include <optional>
 
 #include "base/FileContents.h"
@@ -12,7 +11,8 @@ namespace quorvel {
 namespace {
 
 std::string_view Unquote(std::string_view value) {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
         return value.substr(1, value.size() - 2);
     }
     return value;
@@ -30,7 +30,8 @@ ProfileLine Classify(std::string_view raw) {
     if (line.empty() || line.front() == ';') return {};
     if (line.front() == '[') {
         std::size_t close = line.find(']');
-        std::string_view name = line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
+        std::string_view name =
+            line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
         return {ProfileLine::kSection, TrimBlanks(name), {}};
     }
     std::size_t eq = line.find('=');
@@ -38,17 +39,20 @@ ProfileLine Classify(std::string_view raw) {
     return {ProfileLine::kEntry, TrimBlanks(line.substr(0, eq)), TrimBlanks(line.substr(eq + 1))};
 }
 
-
 // Looks the key up in the first section of that name; the raw value in the file's bytes.
-std::optional<std::string> FindValue(std::string_view text, std::string_view section, std::string_view key) {
+std::optional<std::string> FindValue(std::string_view text, std::string_view section,
+                                     std::string_view key) {
     std::optional<std::string> found;
     enum { kBefore, kInside, kAfter } state = kBefore;
     ForEachLine(text, [&](std::string_view raw) {
         ProfileLine line = Classify(raw);
         if (line.kind == ProfileLine::kSection) {
-            if (state == kInside) state = kAfter;
-            else if (state == kBefore && SameNameAnyCase(line.name, section)) state = kInside;
-        } else if (line.kind == ProfileLine::kEntry && state == kInside && SameNameAnyCase(line.name, key)) {
+            if (state == kInside)
+                state = kAfter;
+            else if (state == kBefore && SameNameAnyCase(line.name, section))
+                state = kInside;
+        } else if (line.kind == ProfileLine::kEntry && state == kInside &&
+                   SameNameAnyCase(line.name, key)) {
             found = std::string(line.value);
         }
         return state != kAfter && !found;

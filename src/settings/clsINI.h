@@ -39,7 +39,8 @@ public:
 
 private:
     std::filesystem::path fileName_;
-    std::optional<std::optional<std::string>> snapshot_;  // set by Load: the text, or a missing file
+    std::optional<std::optional<std::string>>
+        snapshot_;  // set by Load: the text, or a missing file
 };
 
 }  // namespace quorvel

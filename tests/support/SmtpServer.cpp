@@ -14,8 +14,11 @@ namespace quorvel::testing {
 namespace {
 
 // Waits up to 30 s for `done`.
-template <typename Done> bool PollFor(Done done) {
-    for (int tries = 0; tries < 1500; ++tries, std::this_thread::sleep_for(std::chrono::milliseconds(20))) if (done()) return true;
+template <typename Done>
+bool PollFor(Done done) {
+    for (int tries = 0; tries < 1500;
+         ++tries, std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+        if (done()) return true;
     return false;
 }
 
@@ -35,15 +38,24 @@ ReceivedMessage ParseRecords(std::string_view text) {
         std::size_t length = std::stoul(std::string(text.substr(space + 1, newline - space - 1)));
         std::string value(text.substr(newline + 1, length));
         pos = newline + 1 + length + 1;
-        if (key == "mail_from") m.MailFrom = value;
-        else if (key == "rcpt") m.Recipients.push_back(value);
-        else if (key == "header_name") m.Headers.emplace_back(value, "");
-        else if (key == "header_value") m.Headers.back().second = value;
-        else if (key == "body") m.Body = value;
-        else if (key == "attachment_name") m.Attachments.push_back({value, "", ""});
-        else if (key == "attachment_type") m.Attachments.back().ContentType = value;
-        else if (key == "attachment_data") m.Attachments.back().Data = value;
-        else if (key == "defect") m.Defects.push_back(value);
+        if (key == "mail_from")
+            m.MailFrom = value;
+        else if (key == "rcpt")
+            m.Recipients.push_back(value);
+        else if (key == "header_name")
+            m.Headers.emplace_back(value, "");
+        else if (key == "header_value")
+            m.Headers.back().second = value;
+        else if (key == "body")
+            m.Body = value;
+        else if (key == "attachment_name")
+            m.Attachments.push_back({value, "", ""});
+        else if (key == "attachment_type")
+            m.Attachments.back().ContentType = value;
+        else if (key == "attachment_data")
+            m.Attachments.back().Data = value;
+        else if (key == "defect")
+            m.Defects.push_back(value);
     }
     return m;
 }
@@ -51,29 +63,40 @@ ReceivedMessage ParseRecords(std::string_view text) {
 }  // namespace
 
 std::string ReceivedMessage::Header(std::string_view name) const {
-    for (const auto& [key, value] : Headers) if (::strcasecmp(key.c_str(), std::string(name).c_str()) == 0) return value;
+    for (const auto& [key, value] : Headers)
+        if (::strcasecmp(key.c_str(), std::string(name).c_str()) == 0) return value;
     return "";
 }
 
-SmtpServer::SmtpServer(Fault fault, const std::vector<std::string>& refused, const std::string& security,
-                       long sizeLimit, const std::string& oauth) {
-    const char* faults[] = {"none", "refuse", "drop", "stall", "stall-data", "slow-final", "hold-rcpt",
-                            "hold-data", "defer", "fail-first", "down-first", "no-auth", "bare-auth", "echo-auth", "refuse-data", "wrong-name"};
+SmtpServer::SmtpServer(Fault fault, const std::vector<std::string>& refused,
+                       const std::string& security, long sizeLimit, const std::string& oauth) {
+    const char* faults[] = {"none",       "refuse",     "drop",        "stall",
+                            "stall-data", "slow-final", "hold-rcpt",   "hold-data",
+                            "defer",      "fail-first", "down-first",  "no-auth",
+                            "bare-auth",  "echo-auth",  "refuse-data", "wrong-name"};
     const std::string portFile = (dir_ / "port").string();
-    std::vector<std::string> args = {"/usr/bin/python3", std::string(QUORVEL_TESTS_DIR) + "/smtp_server.py",
-                                     "--port-file", portFile, "--store", (dir_ / "store").string(), "--parent", std::to_string(::getpid()),
-                                     "--fault", faults[static_cast<int>(fault)], "--security", security,
-                                     "--certs", (dir_ / "certs").string(), "--oauth", oauth};
+    std::vector<std::string> args = {
+        "/usr/bin/python3", std::string(QUORVEL_TESTS_DIR) + "/smtp_server.py",
+        "--port-file",      portFile,
+        "--store",          (dir_ / "store").string(),
+        "--parent",         std::to_string(::getpid()),
+        "--fault",          faults[static_cast<int>(fault)],
+        "--security",       security,
+        "--certs",          (dir_ / "certs").string(),
+        "--oauth",          oauth};
     if (sizeLimit > 0) args.insert(args.end(), {"--size-limit", std::to_string(sizeLimit)});
     for (const auto& r : refused) args.insert(args.end(), {"--refuse", r});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) throw std::runtime_error("cannot start the test SMTP server");
+    if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        throw std::runtime_error("cannot start the test SMTP server");
     if (!PollFor([&] {
-        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1, throw std::runtime_error("the test SMTP server ended early");
-        return !ReadFile(portFile).empty();
-    })) throw std::runtime_error("the test SMTP server did not start listening in time");
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_)
+                pid_ = -1, throw std::runtime_error("the test SMTP server ended early");
+            return !ReadFile(portFile).empty();
+        }))
+        throw std::runtime_error("the test SMTP server did not start listening in time");
     port_ = std::stoi(ReadFile(portFile));
 }
 
@@ -82,7 +105,8 @@ SmtpServer::~SmtpServer() {
 }
 
 std::string SmtpServer::SmtpSection(int timeoutSeconds, const std::string& password) const {
-    return "[SMTP]\r\nServer=127.0.0.1\r\nPort=" + std::to_string(port_) + "\r\nUser=quorvel\r\nPassword=" + password +
+    return "[SMTP]\r\nServer=127.0.0.1\r\nPort=" + std::to_string(port_) +
+           "\r\nUser=quorvel\r\nPassword=" + password +
            "\r\nTimeout=" + std::to_string(timeoutSeconds) + "\r\n";
 }
 

@@ -21,21 +21,39 @@ struct ReceivedMessage {
     std::vector<std::pair<std::string, std::string>> Headers;  // in order, decoded
     std::string Body;                                          // the text/plain part
     std::vector<ReceivedAttachment> Attachments;
-    std::vector<std::string> Defects;                          // "Header: Class: text" or "Class: text"
-    std::string Raw;                                           // the DATA as received
+    std::vector<std::string> Defects;                 // "Header: Class: text" or "Class: text"
+    std::string Raw;                                  // the DATA as received
     std::string Header(std::string_view name) const;  // the first of that name, "" when absent
 };
 
 // tests/smtp_server.py (which describes the faults) in a child process on a free port of 127.0.0.1,
 // listening once constructed. Security "starttls" or "tls" uses a certificate signed by CAFile();
-// a `sizeLimit` above 0 is announced as SIZE; `oauth` "xoauth2" or "both" adds those logins and a token endpoint.
+// a `sizeLimit` above 0 is announced as SIZE; `oauth` "xoauth2" or "both" adds those logins and a
+// token endpoint.
 class SmtpServer {
 public:
-    enum class Fault { None, RefuseRecipients, DropInData, Stall, StallInData, SlowFinalReply, HoldAtRecipients,
-                       HoldAtData, DeferRecipients, FailFirst, DownFirst, NoAuth, BareAuth, EchoAuth, RefuseData, WrongName };
+    enum class Fault {
+        None,
+        RefuseRecipients,
+        DropInData,
+        Stall,
+        StallInData,
+        SlowFinalReply,
+        HoldAtRecipients,
+        HoldAtData,
+        DeferRecipients,
+        FailFirst,
+        DownFirst,
+        NoAuth,
+        BareAuth,
+        EchoAuth,
+        RefuseData,
+        WrongName
+    };
 
     explicit SmtpServer(Fault fault = Fault::None, const std::vector<std::string>& refused = {},
-                        const std::string& security = "none", long sizeLimit = 0, const std::string& oauth = "none");
+                        const std::string& security = "none", long sizeLimit = 0,
+                        const std::string& oauth = "none");
     ~SmtpServer();
     SmtpServer(const SmtpServer&) = delete;
     SmtpServer& operator=(const SmtpServer&) = delete;
@@ -47,14 +65,22 @@ public:
     // The verb of every command line received so far, one a line, with " tls" once encrypted.
     std::string Commands() const { return ReadFile(dir_ / "store" / "commands"); }
     std::string HeloNames() const { return ReadFile(dir_ / "store" / "helo"); }  // one a line
-    // The token endpoint (oauth), its requests so far ("key=value ..." a line) and its mode (see smtp_server.py).
-    std::string TokenUrl() const { return "https://127.0.0.1:" + std::to_string(std::stoi(ReadFile(dir_ / "store" / "token-port"))) + "/token"; }
+    // The token endpoint (oauth), its requests so far ("key=value ..." a line) and its mode (see
+    // smtp_server.py).
+    std::string TokenUrl() const {
+        return "https://127.0.0.1:" +
+               std::to_string(std::stoi(ReadFile(dir_ / "store" / "token-port"))) + "/token";
+    }
     std::string TokenRequests() const { return ReadFile(dir_ / "store" / "token-requests"); }
-    void SetTokenMode(const std::string& mode) const { WriteFile(dir_ / "store" / "token-mode", mode); }
-    // Every token issued so far is refused from the next login on; the logins so far, "MECHANISM ok|refused" a line.
+    void SetTokenMode(const std::string& mode) const {
+        WriteFile(dir_ / "store" / "token-mode", mode);
+    }
+    // Every token issued so far is refused from the next login on; the logins so far, "MECHANISM
+    // ok|refused" a line.
     void RevokeTokens() const { WriteFile(dir_ / "store" / "revoke", ""); }
     std::string Logins() const { return ReadFile(dir_ / "store" / "logins"); }
-    // With a Hold fault: waits until the server holds its reply (false after 30 s); then lets it go.
+    // With a Hold fault: waits until the server holds its reply (false after 30 s); then lets it
+    // go.
     bool WaitUntilHeld() const;
     void Release() const { WriteFile(dir_ / "store" / "release", ""); }
     std::vector<ReceivedMessage> Messages() const;

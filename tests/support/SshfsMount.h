@@ -19,25 +19,32 @@ namespace quorvel::testing {
 // answering; both end with the mount, which is left lazily.
 class SshfsMount {
 public:
-    SshfsMount(const std::filesystem::path& source, const std::filesystem::path& mountPoint) : mountPoint_(mountPoint) {
+    SshfsMount(const std::filesystem::path& source, const std::filesystem::path& mountPoint)
+        : mountPoint_(mountPoint) {
         int pair[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return;
         server_ = Start(pair[0], {"/usr/lib/openssh/sftp-server"});
-        client_ = Start(pair[1], {"sshfs", "-f", "-o", "passive", ":" + source.string(), mountPoint.string()});
+        client_ = Start(
+            pair[1], {"sshfs", "-f", "-o", "passive", ":" + source.string(), mountPoint.string()});
         ::close(pair[0]), ::close(pair[1]);
-        for (int tries = 0; tries < 500 && !Mounted(); ++tries) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int tries = 0; tries < 500 && !Mounted(); ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ~SshfsMount() {
         Resume();
-        if (Mounted() && std::system(("fusermount3 -u -z " + mountPoint_.string()).c_str()) != 0) return;
-        for (pid_t pid : {client_, server_}) if (pid > 0) ::kill(pid, SIGTERM), ::waitpid(pid, nullptr, 0);
+        if (Mounted() && std::system(("fusermount3 -u -z " + mountPoint_.string()).c_str()) != 0)
+            return;
+        for (pid_t pid : {client_, server_})
+            if (pid > 0) ::kill(pid, SIGTERM), ::waitpid(pid, nullptr, 0);
     }
     bool Mounted() const {
         struct statfs info {};
         return ::statfs(mountPoint_.c_str(), &info) == 0 && info.f_type == 0x65735546;
     }
     void Pause() const { ::kill(server_, SIGSTOP); }
-    void Resume() const { if (server_ > 0) ::kill(server_, SIGCONT); }
+    void Resume() const {
+        if (server_ > 0) ::kill(server_, SIGCONT);
+    }
 
 private:
     static pid_t Start(int fd, const std::vector<std::string>& command) {

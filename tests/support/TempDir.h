@@ -22,11 +22,15 @@ public:
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
     }
-    ~TempDir() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& Path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
 private:
     std::filesystem::path path_;
 };
@@ -50,7 +54,8 @@ inline std::string ReadFile(const std::filesystem::path& path) {
 inline std::vector<std::string> LogTexts(const std::filesystem::path& mailLog) {
     std::vector<std::string> texts;
     const std::string content = ReadFile(mailLog);
-    for (std::size_t start = 0, end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    for (std::size_t start = 0, end; (end = content.find("\r\n", start)) != std::string::npos;
+         start = end + 2) {
         const std::string line = content.substr(start, end - start);
         texts.push_back(line.substr(line.find(" - ") + 3));
     }
@@ -59,17 +64,21 @@ inline std::vector<std::string> LogTexts(const std::filesystem::path& mailLog) {
 
 // True unless both paths exist on different file systems.
 inline bool SameFileSystem(const std::filesystem::path& a, const std::filesystem::path& b) {
-    struct stat first {}, second {};
-    return ::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0 || first.st_dev == second.st_dev;
+    struct stat first {
+    }, second{};
+    return ::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0 ||
+           first.st_dev == second.st_dev;
 }
 
 // Switches LC_ALL to `name` for the scope; Active() is false when the machine lacks the locale.
 class ScopedLocale {
 public:
     explicit ScopedLocale(const char* name)
-        : previous_(std::setlocale(LC_ALL, nullptr)), active_(std::setlocale(LC_ALL, name) != nullptr) {}
+        : previous_(std::setlocale(LC_ALL, nullptr)),
+          active_(std::setlocale(LC_ALL, name) != nullptr) {}
     ~ScopedLocale() { std::setlocale(LC_ALL, previous_.c_str()); }
     bool Active() const { return active_; }
+
 private:
     std::string previous_;
     bool active_;
