@@ -17,9 +17,18 @@ build-asan: setup
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON >/dev/null
 	cmake --build build-asan -j $(JOBS)
 
-# Every test through CTest, then the same tests built with AddressSanitizer and
-# UndefinedBehaviorSanitizer.
-test: build
+# The tree has one style, .clang-format's: `make format` applies it, and `make test` refuses code
+# that differs from it before it builds anything.
+format:
+	git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format -i
+
+format-check: setup
+	@git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror \
+	  || { echo "make: the code above is not formatted; run make format" >&2; exit 1; }
+
+# The formatting, then every test through CTest, then the same tests built with AddressSanitizer
+# and UndefinedBehaviorSanitizer.
+test: format-check build
 	cd build && ctest --output-on-failure -j $(JOBS)
 	$(MAKE) --no-print-directory build-asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
