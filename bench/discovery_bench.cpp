@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "base/Clock.h"
+#include "delivery/Scanner.h"
+#include "dropfolder/LeaseLockTest.h"
 #include "log/MailLog.h"
-#include "mail/LeaseLockTest.h"
-#include "mail/Scanner.h"
 
 extern char** environ;
 

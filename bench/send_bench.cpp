@@ -29,9 +29,9 @@
 #include <vector>
 
 #include "base/Clock.h"
+#include "config/clsINI.h"
+#include "delivery/SendMail.h"
 #include "log/MailLog.h"
-#include "mail/SendMail.h"
-#include "settings/clsINI.h"
 
 namespace fs = std::filesystem;
 using namespace quorvel;

@@ -22,9 +22,9 @@
 #include <unordered_map>
 
 #include "base/Error.h"
+#include "delivery/Scanner.h"
+#include "dropfolder/LeaseLockTest.h"
 #include "log/MailLog.h"
-#include "mail/LeaseLockTest.h"
-#include "mail/Scanner.h"
 #include "support/FixedClock.h"
 #include "support/SmtpServer.h"
 #include "support/TempDir.h"

@@ -5,8 +5,8 @@
 
 #include "FuzzCheck.h"
 #include "base/Error.h"
-#include "mail/AddressList.h"
-#include "mail/HeaderEncoding.h"
+#include "message/AddressList.h"
+#include "message/HeaderEncoding.h"
 
 namespace {
 

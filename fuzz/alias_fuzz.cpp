@@ -3,7 +3,7 @@
 // the text after "folder=" on a line of the file, up to the next "=", and holds no line end.
 #include "FuzzCheck.h"
 #include "base/TextCodec.h"
-#include "settings/GetAddress.h"
+#include "config/GetAddress.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;

@@ -3,7 +3,7 @@
 // already on the first line, then the text. Each output decodes back to the cleaned text, holds
 // no CR or LF but in a CR LF SP fold, and keeps its lines and words to the promised limits.
 #include "FuzzCheck.h"
-#include "mail/HeaderEncoding.h"
+#include "message/HeaderEncoding.h"
 
 namespace {
 

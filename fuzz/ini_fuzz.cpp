@@ -4,7 +4,7 @@
 // valid in its charset.
 #include "FuzzCheck.h"
 #include "base/TextCodec.h"
-#include "settings/clsINI.h"
+#include "config/clsINI.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;

@@ -4,14 +4,14 @@
 #include <iostream>
 #include <string>
 
+#include "app/ScannerWork.h"
+#include "app/SignalEvents.h"
+#include "app/TerminalPrompt.h"
+#include "app/frmService.h"
 #include "base/AppFolder.h"
 #include "base/Clock.h"
-#include "service/AsioEventLoop.h"
-#include "service/ScannerWork.h"
-#include "service/SignalEvents.h"
-#include "service/SystemdControl.h"
-#include "service/TerminalPrompt.h"
-#include "service/frmService.h"
+#include "loop/AsioEventLoop.h"
+#include "systemd/SystemdControl.h"
 
 namespace {
 

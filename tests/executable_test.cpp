@@ -4,12 +4,12 @@
 #include <set>
 #include <sstream>
 
-#include "service/JournalLog.h"
-#include "service/UnitFiles.h"
 #include "support/ServerProcess.h"
 #include "support/SmtpServer.h"
 #include "support/SshfsMount.h"
 #include "support/TempDir.h"
+#include "systemd/JournalLog.h"
+#include "systemd/UnitFiles.h"
 
 namespace quorvel {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "base/Error.h"
 #include "base/FileDescriptor.h"
-#include "mail/FileMover.h"
+#include "dropfolder/FileMover.h"
 #include "support/TempDir.h"
 
 namespace quorvel {

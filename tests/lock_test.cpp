@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "base/FileDescriptor.h"
-#include "mail/LeaseLockTest.h"
+#include "dropfolder/LeaseLockTest.h"
 #include "support/SshfsMount.h"
 #include "support/TempDir.h"
 

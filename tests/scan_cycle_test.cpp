@@ -16,8 +16,8 @@
 
 #include "base/Error.h"
 #include "base/FileDescriptor.h"
-#include "mail/FileMover.h"
-#include "mail/Scanner.h"
+#include "delivery/Scanner.h"
+#include "dropfolder/FileMover.h"
 #include "support/FixedClock.h"
 #include "support/SmtpServer.h"
 

@@ -1,4 +1,4 @@
-#include "mail/SendMail.h"
+#include "delivery/SendMail.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
@@ -7,12 +7,12 @@
 
 #include "base/Base64.h"
 #include "base/Error.h"
-#include "mail/Base64FileStream.h"
-#include "mail/FailureKind.h"
-#include "mail/HeaderEncoding.h"
-#include "mail/SmtpConnection.h"
-#include "mail/SmtpTransfer.h"
-#include "settings/StartupRules.h"
+#include "config/StartupRules.h"
+#include "dropfolder/Base64FileStream.h"
+#include "message/HeaderEncoding.h"
+#include "smtp/FailureKind.h"
+#include "smtp/SmtpConnection.h"
+#include "smtp/SmtpTransfer.h"
 #include "support/SmtpServer.h"
 
 namespace quorvel {
@@ -236,8 +236,10 @@ TEST_F(SendMailTest, AStalledServerEndsTheSendWithinItsTimeout) {
         MailMessage message{
             ParseMailbox("s@example.com"), ParseAddressList("b@example.com"), "s", "body", {}};
         const bool big = c.fault == StallInData;
+        BatchFile& file = batch->Files()[big ? 0 : 1];
         message.Attachments.push_back(
-            {batch->Fd(), &batch->Files()[big ? 0 : 1], "f", "text/plain", big ? 16u << 20 : 3u});
+            {[&] { return std::make_unique<Base64FileStream>(batch->Fd(), file); }, "f",
+             "text/plain", big ? 16u << 20 : 3u});
         SmtpSettings settings = ReadSmtpSettings(ini_);
         EXPECT_EQ(settings.FinalReplyWait, 600);
         settings.FinalReplyWait = c.finalWait;

@@ -6,10 +6,10 @@
 
 #include "base/Error.h"
 #include "base/FileDescriptor.h"
+#include "config/CheckSettings.h"
+#include "config/GetAddress.h"
+#include "config/clsINI.h"
 #include "log/MailLog.h"
-#include "settings/CheckSettings.h"
-#include "settings/GetAddress.h"
-#include "settings/clsINI.h"
 #include "support/FixedClock.h"
 #include "support/TempDir.h"
 

@@ -3,13 +3,13 @@
 #include <asio/steady_timer.hpp>
 #include <regex>
 
-#include "service/AsioTimer.h"
-#include "service/JournalLog.h"
-#include "service/SettingsTest.h"
-#include "service/UnitFiles.h"
-#include "settings/CheckSettings.h"
-#include "settings/StartupRules.h"
+#include "app/SettingsTest.h"
+#include "config/CheckSettings.h"
+#include "config/StartupRules.h"
+#include "loop/AsioTimer.h"
 #include "support/TempDir.h"
+#include "systemd/JournalLog.h"
+#include "systemd/UnitFiles.h"
 
 namespace quorvel {
 namespace {

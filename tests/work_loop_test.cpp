@@ -4,12 +4,12 @@
 #include <deque>
 #include <sstream>
 
+#include "app/StatusLine.h"
+#include "app/frmService.h"
 #include "base/Error.h"
 #include "base/Utf8Text.h"
 #include "log/MailLog.h"
-#include "service/StatusLine.h"
-#include "service/TimerSchedule.h"
-#include "service/frmService.h"
+#include "loop/TimerSchedule.h"
 
 namespace quorvel {
 namespace {

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "config/clsINI.h"
+
+namespace quorvel {
+
+// Start-up rules for the protection of the SMTP connection. Each returns "" when it holds,
+// otherwise its message ending in CR LF.
+
+// [SMTP] Security is empty, none, starttls or tls (any letter case).
+std::string SecurityRule(clsINI& Ini, const std::filesystem::path& appFolder);
+
+// [SMTP] Auth is empty, password or oauth2 (any letter case); with oauth2, TokenUrl is an https
+// address and ClientId is given.
+std::string AuthRule(clsINI& Ini, const std::filesystem::path& appFolder);
+
+// [SMTP] CAFile, when given, names a readable regular file (relative to the folder of options.ini)
+// that holds at least one PEM certificate that parses.
+std::string CAFileRule(clsINI& Ini, const std::filesystem::path& appFolder);
+
+}  // namespace quorvel
