@@ -69,7 +69,6 @@ public:
     void PinFolders();
     // What the running cycle waits on, for a reader on another thread.
     const CycleProgress& Progress() const { return progress_; }
-    CycleProgress& Progress() { return progress_; }
 
     // One scan cycle, on one reading of options.ini taken at its start: the next recipient folder
     // holding files, its batch sent as one message, then deleted (sent) or moved to
