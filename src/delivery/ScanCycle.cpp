@@ -23,16 +23,18 @@ bool IsFolder(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// How a sent file that stays is noted in the cycle's result.
+// How a sent file that stays is noted in the cycle's result (one deleted is not noted).
 FileNote::Kind NoteKind(SentFileDeletion::Kind kind) {
     switch (kind) {
         case SentFileDeletion::Kind::ChangedDuringSend:
             return FileNote::Kind::ChangedDuringSend;
         case SentFileDeletion::Kind::OpenedDuringSend:
             return FileNote::Kind::OpenedDuringSend;
-        default:
-            return FileNote::Kind::Undeletable;
+        case SentFileDeletion::Kind::Deleted:
+        case SentFileDeletion::Kind::Failed:
+            break;
     }
+    return FileNote::Kind::Undeletable;
 }
 
 }  // namespace
