@@ -16,6 +16,7 @@
 
 #include "base/Error.h"
 #include "base/FileDescriptor.h"
+#include "delivery/CycleResultText.h"
 #include "delivery/Scanner.h"
 #include "dropfolder/FileMover.h"
 #include "support/FixedClock.h"
@@ -114,7 +115,8 @@ protected:
     // One cycle against `server`, which holds its reply while `during` runs.
     std::string CycleHeldBy(const SmtpServer& server, const std::function<void()>& during) {
         WriteSettings(Mail(), Lost(), "secret", &server, "RetryFor=600\r\n");  // a change is no try
-        auto cycle = std::async(std::launch::async, [this] { return scanner_.ProcessMail(); });
+        auto cycle = std::async(std::launch::async,
+                                [this] { return ReportOf(scanner_.ProcessMail()).Text; });
         EXPECT_TRUE(server.WaitUntilHeld());
         during();
         server.Release();
@@ -153,7 +155,7 @@ TEST_F(ScanCycleTest, ASentBatchIsDeletedAndItsFolderKept) {
                               Scanner second{app_.Path(), log_, lockTest_,
                                              clock_};  // as a second process on the same folders
                               second.Ini().FileName(app_ / "options.ini");
-                              EXPECT_EQ(second.ProcessMail(), "")
+                              EXPECT_EQ(ReportOf(second.ProcessMail()).Text, "")
                                   << "a folder that another one sends is skipped";
                           }),
               "ok");
@@ -169,10 +171,10 @@ TEST_F(ScanCycleTest, ASentBatchIsDeletedAndItsFolderKept) {
                                  "Найдены файлы к отправке: [empty.txt] [report.pdf] [report.xml] ",
                                  "Отправка почты на: buh", "Найден непустой каталог: buh"}));
     WriteSettings();
-    EXPECT_EQ(scanner_.ProcessMail(), "ok");
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "ok");
     EXPECT_EQ(server_.WaitForMessages(1).at(0).Attachments.at(0).FileName, "late.txt");
     EXPECT_TRUE(fs::is_empty(Mail() / "buh"));
-    EXPECT_EQ(scanner_.ProcessMail(), "");
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "");
     EXPECT_EQ(LogTexts().size(), 7u) << "a cycle with nothing to do logs nothing";
 }
 TEST_F(ScanCycleTest, EachCycleStartsAfterTheFolderTriedLastSoNoFolderHoldsBackTheOthers) {
@@ -181,17 +183,18 @@ TEST_F(ScanCycleTest, EachCycleStartsAfterTheFolderTriedLastSoNoFolderHoldsBackT
     WriteFile(Mail() / "a@example.com/y.txt", "a");
     WriteFile(Mail() / "a@example.com/l\r\n01.01.2026 00:00:00 - forged", "a");
     lockTest_.Locked = {"l\r\n01.01.2026 00:00:00 - forged"};
-    EXPECT_EQ(scanner_.ProcessMail(), "");
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "");
     EXPECT_EQ(scanner_.HeldByLock(), "a@example.com");
     EXPECT_EQ(LogTexts().back(),
               "Файл l__01.01.2026 00:00:00 - forged заблокирован и не может быть отправлен");
-    EXPECT_EQ(scanner_.ProcessMail(), "ok") << "the locked first folder does not stop the second";
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "ok")
+        << "the locked first folder does not stop the second";
     lockTest_.Locked.clear();
-    EXPECT_EQ(scanner_.ProcessMail(), "ok");
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "ok");
     WriteFile(Mail() / "b@example.com/x.txt", "b");
     for (int cycle = 0; cycle < 2; ++cycle) {  // a first folder refilled after every cycle
         WriteFile(Mail() / "a@example.com/y.txt", "a");
-        EXPECT_EQ(scanner_.ProcessMail(), "ok");
+        EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "ok");
     }
     Names to;
     std::set<std::string> ids;  // all sent within one second of the clock
@@ -211,7 +214,7 @@ TEST_F(ScanCycleTest, FailedBatchesGoToTheLostFolderAndNeverReplaceEachOther) {
     for (const char* content : {"first", "second"}) {
         WriteFile(Mail() / "buh/report.pdf", content);
         WriteFile(Mail() / "buh/notes.txt", content);
-        EXPECT_EQ(scanner_.ProcessMail(), kFailed + "buh" + kDenied + ")");
+        EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, kFailed + "buh" + kDenied + ")");
     }
     EXPECT_TRUE(fs::is_empty(Mail() / "buh"));
     EXPECT_EQ(NamesIn(Lost() / "buh"),
@@ -257,7 +260,7 @@ TEST_F(ScanCycleTest, TheLostFolderIsUsedOnlyWhereItIsSafe) {
         SCOPED_TRACE(c.lost);
         WriteFile(Mail() / c.folder / "a.txt", "a");
         WriteSettings(c.mail, c.lost, "wrong");
-        EXPECT_EQ(scanner_.ProcessMail(), c.result);
+        EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, c.result);
         EXPECT_EQ(fs::exists(Lost() / c.folder / "a.txt"), c.folder == "x@example.com");
         fs::remove_all(Mail() / c.folder);
     }
@@ -266,7 +269,7 @@ TEST_F(ScanCycleTest, TheLostFolderIsUsedOnlyWhereItIsSafe) {
     if (!bound.Made()) GTEST_SKIP() << "cannot bind-mount here (not root?)";
     WriteFile(Mail() / "buh/a.txt", "a");
     WriteSettings(mail, app_ / "bound", "wrong");
-    EXPECT_EQ(scanner_.ProcessMail(),
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text,
               kFailed + "buh" + kDenied + overlap + (app_ / "bound").string() + "\"" + kStay)
         << "a bind mount of the mail folder is the mail folder";
 }
@@ -283,7 +286,8 @@ TEST_F(ScanCycleTest, AMailOrLostFolderSwappedSinceTheSettingsCheckIsNeverUsed) 
         WriteFile(Mail() / "buh/a.txt", "a");
         fs::rename(folder, app_ / "away");
         fs::create_directory_symlink(outside.Path(), folder);
-        const std::string said = scanner_.ProcessMail(), commands = server_.Commands();
+        const std::string said = ReportOf(scanner_.ProcessMail()).Text,
+                          commands = server_.Commands();
         EXPECT_EQ(said.rfind("[Main] " + std::string(key) + " " + folder.string() +
                                  " is not the folder it was when the "
                                  "settings were checked (device ",
@@ -292,11 +296,11 @@ TEST_F(ScanCycleTest, AMailOrLostFolderSwappedSinceTheSettingsCheckIsNeverUsed) 
             << said;
         EXPECT_NE(said.find("; now device "), std::string::npos) << said;
         EXPECT_EQ(scanner_.ReplacedFolder(), folder);
-        EXPECT_EQ(scanner_.ProcessMail(), "") << "said once";
+        EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "") << "said once";
         EXPECT_EQ(server_.Commands(), commands) << "nothing sent";
         fs::remove(folder);
         fs::rename(app_ / "away", folder);
-        EXPECT_EQ(scanner_.ProcessMail(), kFailed + "buh" + kDenied + ")");
+        EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, kFailed + "buh" + kDenied + ")");
         EXPECT_EQ(scanner_.ReplacedFolder(), "");
     }
     EXPECT_EQ(NamesIn(outside / "buh"), Names{"secret.txt"});
@@ -391,7 +395,7 @@ TEST_F(ScanCycleTest, AFileChangedDuringTheSendStaysAndGoesOutWithItsNewContent)
         for (const auto& f : fs::directory_iterator(Mail() / "buh"))
             if (f.is_regular_file()) now[f.path().filename()] = ReadFile(f.path());
         WriteSettings();
-        EXPECT_EQ(scanner_.ProcessMail(), "ok");
+        EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "ok");
         const auto message = server_.WaitForMessages(sent).at(sent - 1);
         for (const auto& a : message.Attachments) received[a.FileName] = a.Data;
         EXPECT_EQ(received, now);
@@ -405,20 +409,21 @@ TEST_F(ScanCycleTest, ASentFileThatCannotBeDeletedIsMailedOnce) {
     WriteFile(Mail() / "buh/a.txt", "a"), WriteFile(Mail() / "buh/b.txt", "b");
     if (!SetImmutable(Mail() / "buh/a.txt", true))
         GTEST_SKIP() << "cannot make a file immutable here";
-    EXPECT_EQ(scanner_.ProcessMail(),
-              "ok; sent but cannot be deleted, not sent again while unchanged: [a.txt] Operation "
-              "not permitted");
-    EXPECT_EQ(scanner_.ProcessMail(), "");
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()),
+              (CycleReport{"ok; sent but cannot be deleted, not sent again while unchanged: "
+                           "[a.txt] Operation not permitted",
+                           JournalWeight::Error}));
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "");
     WriteFile(app_ / "undeletable.state",
               "a damaged line\n" + ReadFile(app_ / "undeletable.state"));
     Scanner restarted{app_.Path(), log_, lockTest_, clock_};
     restarted.Ini().FileName(app_ / "options.ini");
-    EXPECT_EQ(restarted.ProcessMail(), "") << "remembered across a restart";
+    EXPECT_EQ(ReportOf(restarted.ProcessMail()).Text, "") << "remembered across a restart";
     WriteSettings("wrong");
     WriteFile(Mail() / "buh/c.txt", "c");
     ASSERT_TRUE(SetImmutable(Mail() / "buh/a.txt", false) &&
                 SetImmutable(Mail() / "buh/a.txt", true));  // changed
-    const std::string failed = scanner_.ProcessMail();
+    const std::string failed = ReportOf(scanner_.ProcessMail()).Text;
     SetImmutable(Mail() / "buh/a.txt", false);
     EXPECT_EQ(failed.rfind(kFailed + "buh" + kDenied +
                                "; not moved, still in the mail folder: [a.txt] cannot move ",
@@ -442,7 +447,7 @@ TEST_F(ScanCycleTest, LongNamesReachALostFolderOnAnotherFileSystem) {
     fs::permissions(Mail() / "buh" / name255, fs::perms::owner_read | fs::perms::set_uid);
     WriteFile(lost / "buh" / name255, "old");
     WriteFile(lost / "buh/.quorvel-copy-1", "left by a killed move");
-    EXPECT_EQ(scanner_.ProcessMail(), kFailed + "buh" + kDenied + ")");
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, kFailed + "buh" + kDenied + ")");
     EXPECT_EQ(ReadFile(lost / "buh" / name250), std::string(3 << 20, 'a'));
     EXPECT_EQ(ReadFile(lost / "buh" / NumberedName(name255, 1)), "new");
     EXPECT_EQ(fs::status(lost / "buh" / NumberedName(name255, 1)).permissions(),
@@ -461,7 +466,7 @@ TEST_F(ScanCycleTest, ABatchThatFindsNoRoomInTheLostFolderWaitsRetryDelay) {
     const auto t0 = clock_.now;
     for (int after : {0, 29, 30}) {
         clock_.now = t0 + seconds(after);
-        const std::string result = scanner_.ProcessMail();
+        const std::string result = ReportOf(scanner_.ProcessMail()).Text;
         if (after == 29)
             EXPECT_EQ(result, "");
         else
@@ -482,25 +487,26 @@ TEST_F(ScanCycleTest, AFileWhoseWritersCannotBeSeenGoesOutOnceQuiet) {
     WriteSettings();
     lockTest_.unseen = true;
     WriteFile(Mail() / "buh/a.txt", "a");
-    EXPECT_EQ(scanner_.ProcessMail(), "");
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "");
     clock_.now += seconds(4);
     std::ofstream(Mail() / "buh/a.txt", std::ios::app) << "b";  // the remote writer goes on
-    EXPECT_EQ(scanner_.ProcessMail(), "");
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "");
     EXPECT_EQ(scanner_.HeldByLock(), "buh");
     clock_.now += seconds(4);
-    EXPECT_EQ(scanner_.ProcessMail(), "") << "its quiet period started again";
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "") << "its quiet period started again";
     clock_.now += seconds(1);
-    EXPECT_EQ(scanner_.ProcessMail(), "ok");
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "ok");
     EXPECT_EQ(server_.WaitForMessages(1).at(0).Attachments.at(0).Data, "ab");
     for (const char* quiet : {"0", "2"}) {
         WriteSettings(Mail().string() + "\r\nQuietSeconds=" + quiet, Lost());
         lockTest_.unseen = quiet[0] == '0';
         WriteFile(Mail() / "buh/b.txt", quiet);
         if (quiet[0] == '2') {
-            EXPECT_EQ(scanner_.ProcessMail(), "") << "a set quiet period holds every file";
+            EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "")
+                << "a set quiet period holds every file";
             clock_.now += seconds(2);
         }
-        EXPECT_EQ(scanner_.ProcessMail(), "ok") << quiet;
+        EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "ok") << quiet;
     }
 }
 // A batch is the visible regular files directly in one folder, in byte order, and a locked file
@@ -519,12 +525,12 @@ TEST_F(ScanCycleTest, VisibleRegularFilesDirectlyInAFolderMakeABatchInByteOrder)
     WriteFile(Mail() / ".hidden/secret.txt", "a hidden folder is never seen");
     fs::create_directory_symlink(app_ / "outside", Mail() / "linked-folder");
     lockTest_.Locked = {"c"};
-    EXPECT_EQ(scanner_.ProcessMail(), "");
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "");
     EXPECT_EQ(lockTest_.asked, (Names{"B1", "b10", "b2", "c"}))
         << "none tested after the locked one";
     lockTest_.Locked.clear();
-    EXPECT_EQ(scanner_.ProcessMail(), "ok");
-    EXPECT_EQ(scanner_.ProcessMail(), "") << "nothing else is mailed";
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "ok");
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "") << "nothing else is mailed";
     Names sent;
     const auto message = server_.WaitForMessages(1).at(0);
     for (const auto& a : message.Attachments) sent.push_back(a.FileName);
@@ -533,17 +539,17 @@ TEST_F(ScanCycleTest, VisibleRegularFilesDirectlyInAFolderMakeABatchInByteOrder)
 }
 TEST_F(ScanCycleTest, BatchesHaveNoSixteenBitLimitAndListingErrorsNameThePathAndTheReason) {
     constexpr std::size_t kCount = 32768 + 2;
-    scanner_.SetMailPath(Mail());
     fs::create_directories(Mail() / "many");
     for (std::size_t i = 0; i < kCount; ++i)
         ::close(::open((Mail() / "many" / std::to_string(i)).c_str(), O_WRONLY | O_CREAT, 0644));
-    ASSERT_EQ(scanner_.FindMailFolder(), "many");
-    EXPECT_TRUE(scanner_.CollectFiles());
-    EXPECT_EQ(scanner_.FileCount(), kCount);
-    scanner_.SetMailPath((app_ / "missing").string());
+    std::optional<ChosenFolder> chosen = scanner_.FindMailFolder(Mail());
+    ASSERT_TRUE(chosen && chosen->Name == "many");
+    std::optional<Batch> batch = scanner_.CollectFiles(std::move(*chosen));
+    ASSERT_TRUE(batch);
+    EXPECT_EQ(batch->Files().size(), kCount);
     std::string error = "a missing mail folder was listed";
     try {
-        scanner_.FindMailFolder();
+        scanner_.FindMailFolder((app_ / "missing").string());
     } catch (const Error& e) {
         error = e.what();
     }
@@ -562,16 +568,19 @@ TEST_F(ScanCycleTest, APassingFailureWaitsAloneUntilRetryForRunsOut) {
     const auto t0 = clock_.now;
     for (int after : {0, 3, 6}) {
         clock_.now = t0 + seconds(after);
-        EXPECT_EQ(scanner_.ProcessMail(), "Отправка отложена до " +
-                                              LocalTimestamp(t0 + seconds(after + 3)).substr(11) +
-                                              ": " + failure + ")");
+        EXPECT_EQ(ReportOf(scanner_.ProcessMail()),
+                  (CycleReport{"Отправка отложена до " +
+                                   LocalTimestamp(t0 + seconds(after + 3)).substr(11) + ": " +
+                                   failure + ")",
+                               JournalWeight::Information}));
         WriteFile(Mail() / "x@example.com/b.txt", "b");
         clock_.now += seconds(2);
-        EXPECT_EQ(scanner_.ProcessMail(), "ok") << "the waiting folder holds back no other";
-        EXPECT_EQ(scanner_.ProcessMail(), "") << "and waits";
+        EXPECT_EQ(ReportOf(scanner_.ProcessMail()), (CycleReport{"ok", JournalWeight::None}))
+            << "the waiting folder holds back no other";
+        EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text, "") << "and waits";
     }
     clock_.now = t0 + seconds(9);
-    EXPECT_EQ(scanner_.ProcessMail(), failure + ")");
+    EXPECT_EQ(ReportOf(scanner_.ProcessMail()), (CycleReport{failure + ")", JournalWeight::Error}));
     EXPECT_TRUE(fs::exists(Lost() / "buh/a.txt"));
     EXPECT_TRUE(scanner_.Retries().Waiting().empty());
     using enum SmtpServer::Fault;  // lasting failures, or no RetryFor; then down, or 451 to the
@@ -590,9 +599,9 @@ TEST_F(ScanCycleTest, APassingFailureWaitsAloneUntilRetryForRunsOut) {
         WriteSettings(Mail(), Lost(), c.password, &server, c.retry);
         WriteFile(Mail() / "buh/c.txt", "c");
         for (int tries = 0; tries < c.deferred; ++tries, clock_.now += seconds(3)) {
-            EXPECT_EQ(scanner_.ProcessMail().rfind("Отправка отложена до ", 0), 0u);
+            EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text.rfind("Отправка отложена до ", 0), 0u);
         }
-        EXPECT_EQ(scanner_.ProcessMail().rfind(c.deferred ? "ok" : kFailed, 0), 0u);
+        EXPECT_EQ(ReportOf(scanner_.ProcessMail()).Text.rfind(c.deferred ? "ok" : kFailed, 0), 0u);
         EXPECT_EQ(fs::exists(Lost() / "buh/c.txt"), c.deferred == 0);
         fs::remove(Lost() / "buh/c.txt");
     }
@@ -615,7 +624,7 @@ TEST_F(ScanCycleTest, OAuthTokensAreReusedRenewedAndRotatedAndNeverShown) {
     const auto cycle = [&](Scanner& scanner, int after) {
         clock_.now += seconds(after);
         WriteFile(Mail() / "buh/a.txt", "a");
-        shown += scanner.ProcessMail() + "\n";
+        shown += ReportOf(scanner.ProcessMail()).Text + "\n";
         return shown.substr(shown.rfind('\n', shown.size() - 2) + 1);
     };
     configure(server.TokenUrl(),
@@ -694,7 +703,7 @@ TEST_F(ScanCycleTest, NoFileIsLostWhereverTheCycleIsKilled) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) try {
-                scanner_.ProcessMail(), ::_exit(0);
+                ReportOf(scanner_.ProcessMail()).Text, ::_exit(0);
             } catch (...) {
                 ::_exit(0);
             }

@@ -21,7 +21,7 @@ std::string ErrorEntry(const std::string& text) { return "1/109 " + text; }
 // One scripted scan cycle: the time it takes, its result, the status it leaves, and its fault: the
 // cycle ends in an error, or mail.log cannot take its result.
 enum Fault { kNone, kThrows, kLogFull };
-using Cycle = std::tuple<long, std::string, MailStatus, Fault>;
+using Cycle = std::tuple<long, CycleReport, MailStatus, Fault>;
 
 // The work loop on a clock that moves only when the test says so, around a scripted mail side; the
 // service manager and the event log ("type/id text") are recorded, the close prompt's answer kept.
@@ -110,9 +110,9 @@ protected:
     std::string ScanInterval() override { return interval; }
     long AnswerTimeout() override { return 3; }
     const CycleProgress& Progress() const override { return progress; }
-    std::string ProcessMail() override {
+    CycleReport ProcessMail() override {
         starts.push_back(now);
-        if (cycles.empty()) return "";
+        if (cycles.empty()) return {};
         const auto [duration, result, next, fault] = cycles.front();
         cycles.pop_front();
         now += duration;
@@ -153,7 +153,7 @@ protected:
 // continue checks the settings again and the count goes on. The loop goes on while the question
 // before a close is open, and a Yes stops the service with status 0.
 TEST_F(WorkLoopTest, CyclesRunEveryCheckTicksUnlessPausedAndCloseAsksFirst) {
-    cycles = {{2500, "", {}, kNone}, {700, "", {}, kNone}};
+    cycles = {{2500, {}, {}, kNone}, {700, {}, {}, kNone}};
     StartAndCheck();
     RunFor(20000);  // one tick counted after the third cycle
     form.Service_Pause();
@@ -192,10 +192,15 @@ TEST_F(WorkLoopTest, ResultsGoToTheLogsAndChangesToTheStatusLine) {
         failed.LastSendTime, failure, "buh\n2", {{"a", "11:00"}, {"b", "12:00"}}, "", "/l"};
     const MailStatus missing{failed.LastSendTime, failure, "", {}, "/m", ""};
     interval = "0";  // every tick
-    cycles = {
-        {0, "", {}, kThrows},    {0, "ok", sent, kNone},       {0, failure, failed, kNone},
-        {0, "", waiting, kNone}, {0, "", waiting, kNone},      {0, "", missing, kNone},
-        {0, "", missing, kNone}, {0, deferred, failed, kNone}, {0, "timeout", failed, kLogFull}};
+    cycles = {{0, {}, {}, kThrows},
+              {0, {"ok", JournalWeight::None}, sent, kNone},
+              {0, {failure, JournalWeight::Error}, failed, kNone},
+              {0, {}, waiting, kNone},
+              {0, {}, waiting, kNone},
+              {0, {}, missing, kNone},
+              {0, {}, missing, kNone},
+              {0, {deferred, JournalWeight::Information}, failed, kNone},
+              {0, {"timeout", JournalWeight::Error}, failed, kLogFull}};
     StartAndCheck();
     RunFor(9000);
     form.Service_Pause();
@@ -238,7 +243,7 @@ TEST_F(WorkLoopTest, AFolderThatDoesNotAnswerIsReportedAndHoldsNoStop) {
     const auto since = std::chrono::system_clock::time_point(std::chrono::hours(493000));
     const std::string silent = "Каталог почты /m не отвечает с " + LocalTimestamp(since);
     const MailStatus sent{"07.12.2026 10:00:00", "ok", "", {}, "", ""};
-    cycles = {{0, "ok", sent, kNone}};
+    cycles = {{0, {"ok", JournalWeight::None}, sent, kNone}};
     hold = true;
     StartAndCheck();
     RunFor(5000);
@@ -279,7 +284,7 @@ TEST_F(WorkLoopTest, AFolderThatDoesNotAnswerIsReportedAndHoldsNoStop) {
 // s to dispose of the files), never reports a send as a folder that does not answer, and exits once
 // the cycle has logged its result.
 TEST_F(WorkLoopTest, AStopDuringASendWaitsForItWhileItMoves) {
-    cycles = {{0, "ok", {}, kNone}};
+    cycles = {{0, {"ok", JournalWeight::None}, {}, kNone}};
     hold = true;
     StartAndCheck();
     RunFor(5000);
