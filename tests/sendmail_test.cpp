@@ -7,6 +7,7 @@
 
 #include "base/Base64.h"
 #include "base/Error.h"
+#include "config/SmtpRules.h"
 #include "config/StartupRules.h"
 #include "dropfolder/Base64FileStream.h"
 #include "message/HeaderEncoding.h"

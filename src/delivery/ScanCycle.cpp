@@ -11,7 +11,9 @@
 #include "base/Error.h"
 #include "base/Utf8Text.h"
 #include "config/FolderRules.h"
+#include "config/FolderSettings.h"
 #include "config/GetAddress.h"
+#include "config/RetryRules.h"
 #include "delivery/DeferredResult.h"
 #include "delivery/Scanner.h"
 #include "dropfolder/FileMover.h"
@@ -64,12 +66,10 @@ SendOutcome Scanner::SendMail(const std::string& address, const std::string& sub
     return quorvel::SendMail(address, subject, *batch_, Ini(), Log(), tokens_, &progress_);
 }
 
-std::string Scanner::LostFolder() {
-    return ResolveFolder(Ini().ReadINI("LostFolder", "Main"), AppFolder());
-}
+std::string Scanner::LostFolder() { return LostFolderSetting(Ini()); }
 
 void Scanner::PinFolders() {
-    mailPin_.Pin(ResolveFolder(Ini().ReadINI("MailFolder", "Main"), AppFolder()));
+    mailPin_.Pin(MailFolderSetting(Ini()));
     lostPin_.Pin(LostFolder());
     replacedFolder_.clear();
 }
@@ -97,7 +97,7 @@ std::string Scanner::ProcessMail() {
 
 std::string Scanner::RunCycle() {
     // An empty setting must never turn into a listing of the root folder.
-    std::string mailFolder = ResolveFolder(Ini().ReadINI("MailFolder", "Main"), AppFolder());
+    std::string mailFolder = MailFolderSetting(Ini());
     missingMailFolder_.clear();
     if (mailFolder.empty()) return "";
     Enter(CyclePhase::MailFolder, mailFolder);

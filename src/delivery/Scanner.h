@@ -8,7 +8,7 @@
 
 #include "base/Clock.h"
 #include "base/CycleProgress.h"
-#include "config/QuietSettings.h"
+#include "config/QuietRules.h"
 #include "config/clsINI.h"
 #include "delivery/RetryBook.h"
 #include "delivery/SendMail.h"
