@@ -1,9 +1,10 @@
 #include "app/ScannerWork.h"
 
 #include "app/SettingsTest.h"
-#include "base/WholeNumber.h"
 #include "config/CheckSettings.h"
+#include "config/MainSettings.h"
 #include "config/SecretRules.h"
+#include "config/SmtpRules.h"
 #include "config/StartupRules.h"
 #include "delivery/CycleResultText.h"
 
@@ -41,12 +42,12 @@ std::string ScannerWork::CheckSettings() {
     return problems;
 }
 
-std::string ScannerWork::ScanInterval() { return scanner_.Ini().ReadINI("Timer", "Main"); }
+std::string ScannerWork::ScanInterval() { return ScanIntervalSetting(scanner_.Ini()); }
 
 // The same bounds as for the SMTP transfer.
 long ScannerWork::AnswerTimeout() {
     constexpr long kDefault = 60;
-    return WholeNumber(scanner_.Ini().ReadINI("Timeout", "SMTP"), 1, 86400).value_or(kDefault);
+    return SmtpTimeoutSetting(scanner_.Ini()).value_or(kDefault);
 }
 
 CycleReport ScannerWork::ProcessMail() {

@@ -14,8 +14,9 @@
 #include "config/FolderRules.h"
 #include "config/FolderSettings.h"
 #include "config/GetAddress.h"
+#include "config/MainSettings.h"
 #include "config/SecretRules.h"
-#include "config/SmtpSettings.h"
+#include "config/SmtpRules.h"
 #include "config/StartupRules.h"
 #include "message/AddressList.h"
 #include "smtp/OAuthTokens.h"
@@ -48,6 +49,12 @@ void AddAddressFinding(std::vector<std::string>& findings, const std::string& ke
     }
 }
 
+// A folder, or a link to one.
+bool IsFolder(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec);
+}
+
 // A folder that is missing can be created when the folder above it exists and takes new entries.
 bool Creatable(const std::string& folder) {
     if (IsFolder(folder)) return true;
@@ -73,20 +80,20 @@ std::vector<std::string> SettingsFindings(const std::filesystem::path& appFolder
 
 }  // namespace
 
-std::vector<std::string> ValueFindings(clsINI& Ini, const std::filesystem::path& appFolder) {
+std::vector<std::string> ValueFindings(const clsINI& Ini, const std::filesystem::path& appFolder) {
     std::vector<std::string> findings;
     try {
         ReadSmtpSettings(Ini);
     } catch (const Error& e) {
         findings.push_back(e.what());
     }
-    const std::string interval = Ini.ReadINI("Timer", "Main");
+    const std::string interval = ScanIntervalSetting(Ini);
     try {
         ToInteger16(interval);
     } catch (const Error&) {
         findings.push_back(BadScanIntervalText(interval));
     }
-    AddAddressFinding(findings, "[Main] Mail", [&] { ParseMailbox(Ini.ReadINI("Mail", "Main")); });
+    AddAddressFinding(findings, "[Main] Mail", [&] { ParseMailbox(SenderSetting(Ini)); });
     ForEachAlias(appFolder, [&](std::string_view alias, std::string_view address) {
         AddAddressFinding(findings, "[alias] " + CleanLogText(alias),
                           [&] { ParseAddressList(address); });
@@ -95,11 +102,11 @@ std::vector<std::string> ValueFindings(clsINI& Ini, const std::filesystem::path&
     return findings;
 }
 
-std::vector<std::string> FolderFindings(clsINI& Ini) {
+std::vector<std::string> FolderFindings(const clsINI& Ini) {
     std::vector<std::string> findings;
-    std::string mailFolder = FolderSetting(Ini, "MailFolder");
+    std::string mailFolder = MailFolderSetting(Ini);
     if (!IsFolder(mailFolder)) findings.push_back(MissingMailFolderText(mailFolder));
-    std::string lostFolder = FolderSetting(Ini, "LostFolder");
+    std::string lostFolder = LostFolderSetting(Ini);
     if (!Creatable(lostFolder)) {
         findings.push_back("Не удаётся создать каталог неотправленной почты " +
                            CleanLogText(lostFolder));
@@ -112,7 +119,7 @@ int TestSettings(const std::filesystem::path& appFolder, const MailLog& log, std
     std::vector<std::string> findings, warnings;
     try {
         findings = SettingsFindings(appFolder, Ini, log);
-        warnings = ExposedFolderWarnings(Ini, appFolder);  // said, but no reason to refuse
+        warnings = ExposedFolderWarnings(Ini);  // said, but no reason to refuse
     } catch (...) {
         findings.push_back(TrappedErrorText());
     }

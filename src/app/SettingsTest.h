@@ -16,11 +16,11 @@ inline constexpr int kExitBadSettings = 78;  // EX_CONFIG: systemd does not rest
 // What a cycle would trip over in values that the start-up check lets pass: [SMTP] Server, Port
 // and Timeout, [Main] Timer, and the addresses of [Main] Mail and every [alias] line. One text per
 // finding; none when all are usable. `Ini` must have passed CheckSettings.
-std::vector<std::string> ValueFindings(clsINI& Ini, const std::filesystem::path& appFolder);
+std::vector<std::string> ValueFindings(const clsINI& Ini, const std::filesystem::path& appFolder);
 
 // [Main] MailFolder must be an existing folder, [Main] LostFolder one that exists or can be
 // created in an existing, writable folder.
-std::vector<std::string> FolderFindings(clsINI& Ini);
+std::vector<std::string> FolderFindings(const clsINI& Ini);
 
 // The command `/t`: the start-up check with every rule, then the findings above, then warnings
 // about secrets that anyone may read, then a login to the SMTP server that sends nothing (with

@@ -3,7 +3,7 @@
 #include <array>
 
 #include "base/TextRules.h"
-#include "config/SmtpSettings.h"
+#include "config/SmtpRules.h"
 
 namespace quorvel {
 
@@ -35,7 +35,7 @@ bool SettingsFilePresent(const std::filesystem::path& path) {
 }
 
 // The password may come from PasswordFile, and Auth=oauth2 needs none.
-bool PasswordNotNeeded(clsINI& Ini) {
+bool PasswordNotNeeded(const clsINI& Ini) {
     return !TrimBlanks(Ini.ReadINI("PasswordFile", "SMTP")).empty() ||
            ParseAuth(Ini.ReadINI("Auth", "SMTP")) == SmtpAuth::OAuth2;
 }

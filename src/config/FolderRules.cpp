@@ -9,6 +9,7 @@
 
 #include "base/FileDescriptor.h"
 #include "base/Utf8Text.h"
+#include "config/FolderSettings.h"
 
 namespace quorvel {
 
@@ -84,12 +85,6 @@ std::string Octal(mode_t mode) {
 
 }  // namespace
 
-std::string ResolveFolder(std::string value, const std::filesystem::path& iniFolder) {
-    if (!value.empty() && (value.back() == '/' || value.back() == '\\')) value.pop_back();
-    if (value.empty() || value.front() == '/') return value;
-    return (iniFolder / value).string();
-}
-
 bool FoldersOverlap(const std::filesystem::path& a, const std::filesystem::path& b) {
     bool aExact = false, bExact = false;
     const std::vector<FolderId> la = Lineage(a, aExact), lb = Lineage(b, bExact);
@@ -107,19 +102,18 @@ std::string FolderOverlapText(const std::string& mailFolder, const std::string& 
            "\"";
 }
 
-std::string FolderOverlapRule(clsINI& Ini, const std::filesystem::path& appFolder) {
-    const std::string mail = ResolveFolder(Ini.ReadINI("MailFolder", "Main"), appFolder);
-    const std::string lost = ResolveFolder(Ini.ReadINI("LostFolder", "Main"), appFolder);
+std::string FolderOverlapRule(const clsINI& Ini, const std::filesystem::path& /*appFolder*/) {
+    const std::string mail = MailFolderSetting(Ini);
+    const std::string lost = LostFolderSetting(Ini);
     if (mail.empty() || lost.empty() || !FoldersOverlap(mail, lost)) return "";
     return FolderOverlapText(mail, lost) + "\r\n";
 }
 
-std::vector<std::string> ExposedFolderWarnings(clsINI& Ini,
-                                               const std::filesystem::path& appFolder) {
+std::vector<std::string> ExposedFolderWarnings(const clsINI& Ini) {
     std::vector<std::string> warnings;
     std::vector<FolderId> seen;
     for (const char* key : {"MailFolder", "LostFolder"}) {
-        const std::string folder = ResolveFolder(Ini.ReadINI(key, "Main"), appFolder);
+        const std::string folder = FolderSetting(Ini, key);
         if (folder.empty()) continue;
         for (const std::filesystem::path& above : FoldersAbove(folder)) {
             struct stat info {};

@@ -8,10 +8,6 @@
 
 namespace quorvel {
 
-// A folder setting as the service uses it: one trailing "/" (or "\") dropped, and a relative
-// folder taken relative to `iniFolder`, the folder of options.ini. "" stays "".
-std::string ResolveFolder(std::string value, const std::filesystem::path& iniFolder);
-
 // True when the two folders are the same or one lies inside the other. Decided on the folders
 // themselves (device and inode of each folder and of every folder above it, walked up through
 // "..", so a bind mount or a second link is caught), and, for a folder not yet created, on its
@@ -20,7 +16,7 @@ bool FoldersOverlap(const std::filesystem::path& a, const std::filesystem::path&
 
 // The start-up rule for [Main] MailFolder and [Main] LostFolder: "" when they do not overlap (or
 // one is not set), otherwise the settings error naming both, ending in CR LF.
-std::string FolderOverlapRule(clsINI& Ini, const std::filesystem::path& appFolder);
+std::string FolderOverlapRule(const clsINI& Ini, const std::filesystem::path& appFolder);
 
 // The message of that rule for two resolved folders, without its line end.
 std::string FolderOverlapText(const std::string& mailFolder, const std::string& lostFolder);
@@ -30,6 +26,6 @@ std::string FolderOverlapText(const std::string& mailFolder, const std::string& 
 // change: owned by another user, or writable by its group or by others, the sticky bit
 // notwithstanding (whoever may create entries there may take the name of a folder not yet made).
 // Whoever can change such a folder can put another folder in the place of the named one.
-std::vector<std::string> ExposedFolderWarnings(clsINI& Ini, const std::filesystem::path& appFolder);
+std::vector<std::string> ExposedFolderWarnings(const clsINI& Ini);
 
 }  // namespace quorvel

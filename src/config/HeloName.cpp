@@ -73,9 +73,4 @@ std::string DefaultHeloName() {
     return canonical != nullptr && IsDomain(canonical) ? canonical : host;
 }
 
-std::string HeloRule(clsINI& Ini, const std::filesystem::path&) {
-    const std::string value = Ini.ReadINI("Helo", "SMTP");
-    return value.empty() || IsHeloName(value) ? "" : HeloValueError(value) + "\r\n";
-}
-
 }  // namespace quorvel

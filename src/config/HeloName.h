@@ -1,10 +1,7 @@
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <string_view>
-
-#include "config/clsINI.h"
 
 namespace quorvel {
 
@@ -19,9 +16,5 @@ std::string HeloValueError(const std::string& value);
 // The name this machine greets with when [SMTP] Helo is empty: its fully qualified name as the
 // resolver gives it, else its host name, else "localhost".
 std::string DefaultHeloName();
-
-// Start-up rule: [SMTP] Helo is empty or a name IsHeloName takes. "" when it holds, otherwise its
-// message ending in CR LF.
-std::string HeloRule(clsINI& Ini, const std::filesystem::path& appFolder);
 
 }  // namespace quorvel

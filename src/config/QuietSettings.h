@@ -1,10 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <filesystem>
-#include <string>
-
-#include "config/clsINI.h"
 
 namespace quorvel {
 
@@ -17,12 +13,5 @@ struct QuietPeriods {
     std::chrono::seconds Seen{0};
     std::chrono::seconds Unseen{kDefaultQuietSeconds};
 };
-
-// The quiet periods of options.ini; a bad value (changed since the start-up check) counts as
-// absent.
-QuietPeriods ReadQuietPeriods(clsINI& Ini);
-// The start-up rule of [Main] QuietSeconds: "" when absent or a whole number of seconds from 0 to
-// kMaxQuietSeconds, otherwise the message naming the key and the value, ending in CR LF.
-std::string QuietSecondsRule(clsINI& Ini, const std::filesystem::path& appFolder);
 
 }  // namespace quorvel

@@ -1,10 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <filesystem>
-#include <string>
-
-#include "config/clsINI.h"
 
 namespace quorvel {
 
@@ -21,13 +17,5 @@ struct RetrySettings {
 
     bool Enabled() const { return RetryFor.count() > 0; }
 };
-
-// Reads [SMTP] RetryFor and RetryDelay. Throws Error(EINVAL) naming the key and its value when one
-// is given but is not a whole number in its range.
-RetrySettings ReadRetrySettings(clsINI& Ini);
-
-// The start-up rule for the two keys: "" when both are absent or fit, otherwise one line per bad
-// key, each ending in CR LF.
-std::string CheckRetrySettings(clsINI& Ini, const std::filesystem::path& appFolder);
 
 }  // namespace quorvel

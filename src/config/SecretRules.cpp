@@ -25,7 +25,7 @@ std::string ReadableByOthers(const std::filesystem::path& path, const std::strin
 
 }  // namespace
 
-std::string SecretRule(clsINI& Ini, const std::filesystem::path& appFolder) {
+std::string SecretRule(const clsINI& Ini, const std::filesystem::path& appFolder) {
     std::string errors;
     for (const char* key : kSecretKeys) {
         try {
@@ -37,7 +37,7 @@ std::string SecretRule(clsINI& Ini, const std::filesystem::path& appFolder) {
     return errors;
 }
 
-std::vector<std::string> ReadableSecretWarnings(clsINI& Ini,
+std::vector<std::string> ReadableSecretWarnings(const clsINI& Ini,
                                                 const std::filesystem::path& appFolder) {
     std::vector<std::string> warnings;
     std::string inIni;

@@ -55,7 +55,7 @@ std::filesystem::path SecretFilePath(const std::string& value,
     return std::filesystem::path(folder) / credential;
 }
 
-std::string ReadSecret(clsINI& Ini, const std::string& key,
+std::string ReadSecret(const clsINI& Ini, const std::string& key,
                        const std::filesystem::path& iniFolder) {
     const std::string value = Ini.ReadINI(key, "SMTP");
     const std::string file = Ini.ReadINI(key + "File", "SMTP");

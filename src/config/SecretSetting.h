@@ -18,7 +18,8 @@ std::filesystem::path SecretFilePath(const std::string& value,
 // `key`File names (see SecretFilePath), without the line end. Throws Error(EINVAL) when both are
 // given, Error(errno) naming the key and the path when the file cannot be read. No description
 // ever holds the secret.
-std::string ReadSecret(clsINI& Ini, const std::string& key, const std::filesystem::path& iniFolder);
+std::string ReadSecret(const clsINI& Ini, const std::string& key,
+                       const std::filesystem::path& iniFolder);
 
 // The keys that hold a secret, each with its *File twin.
 inline constexpr const char* kSecretKeys[] = {"Password", "ClientSecret", "RefreshToken"};

@@ -11,7 +11,8 @@
 
 #include "base/TextRules.h"
 #include "base/Utf8Text.h"
-#include "config/SmtpSettings.h"
+#include "config/HeloName.h"
+#include "config/SmtpRules.h"
 
 namespace quorvel {
 namespace {
@@ -38,12 +39,17 @@ bool HoldsCertificate(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::string SecurityRule(clsINI& Ini, const std::filesystem::path&) {
+std::string SecurityRule(const clsINI& Ini, const std::filesystem::path&) {
     const std::string value = Ini.ReadINI("Security", "SMTP");
     return ParseSecurity(value) ? "" : SecurityValueError(value) + "\r\n";
 }
 
-std::string AuthRule(clsINI& Ini, const std::filesystem::path&) {
+std::string HeloRule(const clsINI& Ini, const std::filesystem::path&) {
+    const std::string value = Ini.ReadINI("Helo", "SMTP");
+    return value.empty() || IsHeloName(value) ? "" : HeloValueError(value) + "\r\n";
+}
+
+std::string AuthRule(const clsINI& Ini, const std::filesystem::path&) {
     const std::string value = Ini.ReadINI("Auth", "SMTP");
     const std::optional<SmtpAuth> auth = ParseAuth(value);
     if (!auth) return AuthValueError(value) + "\r\n";
@@ -54,7 +60,7 @@ std::string AuthRule(clsINI& Ini, const std::filesystem::path&) {
     return OAuthSettingsError(oauth);
 }
 
-std::string CAFileRule(clsINI& Ini, const std::filesystem::path& appFolder) {
+std::string CAFileRule(const clsINI& Ini, const std::filesystem::path& appFolder) {
     const std::string value = Ini.ReadINI("CAFile", "SMTP");
     const std::filesystem::path path = CAFilePath(value, appFolder);
     if (path.empty()) return "";

@@ -4,9 +4,8 @@
 #include <vector>
 
 #include "config/FolderRules.h"
-#include "config/HeloName.h"
-#include "config/QuietSettings.h"
-#include "config/RetrySettings.h"
+#include "config/QuietRules.h"
+#include "config/RetryRules.h"
 #include "config/SecretRules.h"
 #include "config/SecurityRules.h"
 
@@ -15,7 +14,7 @@ namespace quorvel {
 namespace {
 
 // One rule: "" when it holds, otherwise its message ending in CR LF.
-using Rule = std::function<std::string(clsINI& Ini, const std::filesystem::path& appFolder)>;
+using Rule = std::function<std::string(const clsINI& Ini, const std::filesystem::path& appFolder)>;
 
 std::vector<Rule> Rules() {
     return {
@@ -26,7 +25,7 @@ std::vector<Rule> Rules() {
 
 }  // namespace
 
-std::string CheckStartupRules(clsINI& Ini, const std::filesystem::path& appFolder) {
+std::string CheckStartupRules(const clsINI& Ini, const std::filesystem::path& appFolder) {
     std::string errors;
     for (const Rule& rule : Rules()) errors += rule(Ini, appFolder);
     return errors;

@@ -12,6 +12,6 @@ namespace quorvel {
 // time out of range, ...). Returns "" when all hold, otherwise one message per broken rule, each
 // followed by CR LF and naming the key and its value. A broken rule is a settings error: the
 // service reports it to the journal and stops.
-std::string CheckStartupRules(clsINI& Ini, const std::filesystem::path& appFolder);
+std::string CheckStartupRules(const clsINI& Ini, const std::filesystem::path& appFolder);
 
 }  // namespace quorvel

@@ -9,8 +9,9 @@
 
 #include "base/Error.h"
 #include "base/Utf8Text.h"
-#include "config/FolderRules.h"
+#include "config/FolderSettings.h"
 #include "config/GetAddress.h"
+#include "config/RetryRules.h"
 #include "delivery/Scanner.h"
 #include "smtp/FailureKind.h"
 
@@ -39,12 +40,10 @@ FileNote::Kind NoteKind(SentFileDeletion::Kind kind) {
 
 }  // namespace
 
-std::string Scanner::LostFolder() {
-    return ResolveFolder(Ini().ReadINI("LostFolder", "Main"), AppFolder());
-}
+std::string Scanner::LostFolder() { return LostFolderSetting(Ini()); }
 
 void Scanner::PinFolders() {
-    mailPin_.Pin(ResolveFolder(Ini().ReadINI("MailFolder", "Main"), AppFolder()));
+    mailPin_.Pin(MailFolderSetting(Ini()));
     lostPin_.Pin(LostFolder());
     replacedFolder_.clear();
 }
@@ -67,7 +66,7 @@ CycleResult Scanner::ProcessMail() {
 
 CycleResult Scanner::RunCycle() {
     // An empty setting must never turn into a listing of the root folder.
-    std::string mailFolder = ResolveFolder(Ini().ReadINI("MailFolder", "Main"), AppFolder());
+    std::string mailFolder = MailFolderSetting(Ini());
     missingMailFolder_.clear();
     if (mailFolder.empty()) return {};
     Enter(CyclePhase::MailFolder, mailFolder);

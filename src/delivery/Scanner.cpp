@@ -7,7 +7,7 @@
 
 #include "base/Error.h"
 #include "base/Utf8Text.h"
-#include "config/QuietSettings.h"
+#include "config/QuietRules.h"
 
 namespace quorvel {
 

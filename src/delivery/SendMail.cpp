@@ -6,7 +6,8 @@
 #include "base/CurrentError.h"
 #include "base/Error.h"
 #include "base/Utf8Text.h"
-#include "config/SmtpSettings.h"
+#include "config/MainSettings.h"
+#include "config/SmtpRules.h"
 #include "dropfolder/Base64FileStream.h"
 #include "message/AddressList.h"
 #include "message/LocalChange.h"
@@ -35,10 +36,10 @@ void Send(const std::string& address, const std::string& subject, Batch& batch, 
           OAuthTokens& tokens, CycleProgress* progress) {
     MailMessage message;
     message.To = ParseAddressList(address);
-    message.From = ParseMailbox(Ini.ReadINI("Mail", "Main"));
+    message.From = ParseMailbox(SenderSetting(Ini));
     message.Subject = subject;
     message.Attachments = Attachments(batch);
-    message.Body = MessageBody(batch.Names(), Ini.ReadINI("Signature", "Main"));
+    message.Body = MessageBody(batch.Names(), SignatureSetting(Ini));
     WithLogin(ReadSmtpSettings(Ini), tokens,
               [&](const SmtpSettings& smtp) { SendOverSmtp(message, smtp, progress); });
 }

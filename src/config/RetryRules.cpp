@@ -1,4 +1,4 @@
-#include "config/RetrySettings.h"
+#include "config/RetryRules.h"
 
 #include <cerrno>
 #include <optional>
@@ -38,7 +38,7 @@ long Value(const RetryKey& key, const std::string& value, long absent) {
 
 }  // namespace
 
-RetrySettings ReadRetrySettings(clsINI& Ini) {
+RetrySettings ReadRetrySettings(const clsINI& Ini) {
     RetrySettings settings;
     settings.RetryFor =
         std::chrono::seconds(Value(kRetryFor, Ini.ReadINI(kRetryFor.key, "SMTP"), 0));
@@ -47,7 +47,7 @@ RetrySettings ReadRetrySettings(clsINI& Ini) {
     return settings;
 }
 
-std::string CheckRetrySettings(clsINI& Ini, const std::filesystem::path& /*appFolder*/) {
+std::string CheckRetrySettings(const clsINI& Ini, const std::filesystem::path& /*appFolder*/) {
     std::string errors;
     for (const RetryKey* key : {&kRetryFor, &kRetryDelay}) {
         std::string problem = Problem(*key, Ini.ReadINI(key->key, "SMTP"));

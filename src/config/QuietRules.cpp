@@ -1,4 +1,4 @@
-#include "config/QuietSettings.h"
+#include "config/QuietRules.h"
 
 #include <optional>
 
@@ -13,7 +13,7 @@ constexpr const char* kKey = "QuietSeconds";
 
 }  // namespace
 
-QuietPeriods ReadQuietPeriods(clsINI& Ini) {
+QuietPeriods ReadQuietPeriods(const clsINI& Ini) {
     QuietPeriods periods;
     if (std::optional<long> value =
             WholeNumber(Ini.ReadINI(kKey, "Main"), 0, QuietPeriods::kMaxQuietSeconds)) {
@@ -22,7 +22,7 @@ QuietPeriods ReadQuietPeriods(clsINI& Ini) {
     return periods;
 }
 
-std::string QuietSecondsRule(clsINI& Ini, const std::filesystem::path& /*appFolder*/) {
+std::string QuietSecondsRule(const clsINI& Ini, const std::filesystem::path& /*appFolder*/) {
     const std::string value = Ini.ReadINI(kKey, "Main");
     if (value.empty() || WholeNumber(value, 0, QuietPeriods::kMaxQuietSeconds)) return "";
     return "Неверно задано время покоя файла: [Main] " + std::string(kKey) + " = \"" +
