@@ -46,7 +46,8 @@ protected:
 // within 78 characters.
 TEST_F(SendMailTest, ABatchArrivesIntactAsOneSevenBitMessage) {
     SmtpServer server(SmtpServer::Fault::None, {}, "starttls");
-    Configure(server, "Security=StartTLS\r\nCAFile=" + server.CAFile().string(),
+    Configure(server,
+              "Security=StartTLS\r\nHelo=relay.example.org\r\nCAFile=" + server.CAFile().string(),
               "Бухгалтерия <sender@example.com>");
     // Several encoded words and RFC 2231 continuations, with 1- to 4-byte characters: a split
     // inside a character would show as a defect or a wrong name.
@@ -90,6 +91,7 @@ TEST_F(SendMailTest, ABatchArrivesIntactAsOneSevenBitMessage) {
     EXPECT_EQ(server.Commands(),
               "EHLO\nSTARTTLS\nEHLO tls\nAUTH tls\nMAIL tls\nRCPT tls\nRCPT tls\nRCPT tls\nRCPT "
               "tls\nDATA tls\nQUIT tls\n");
+    EXPECT_EQ(server.HeloNames(), "relay.example.org\nrelay.example.org\n");
 }
 TEST_F(SendMailTest, AnUnfitAddressIsRefusedBeforeAnyConnection) {
     SmtpServer server(SmtpServer::Fault::Stall);  // reaching it would give a timeout, not EINVAL
@@ -123,6 +125,9 @@ TEST_F(SendMailTest, RefusalsSayWhyAndSendNothingTheyShouldNot) {
         {WrongName, "tls", "tls", true,
          "Error  60: SSL: no alternative certificate subject name matches", "AUTH"},
         {EchoAuth, "none", "", false, "Error  67: Login denied (535 5.7.8)", "MAIL"},
+        {NoAuth, "none", "", false, "Error  67: No login offered: ", "MAIL"},
+        {RefuseData, "none", "", false,
+         "Error  8: Message refused: 552 5.3.4 Message too big for this server", "RSET"},
         {RefuseRecipients, "none", "", false,
          "Error  55: RCPT failed: 550 5.1.1 Recipient address rejected", "DATA"}};
     for (const auto& c : cases) {

@@ -6,7 +6,8 @@ gets each command's verb, " tls" once encrypted. --fault: refuse / defer: 550 / 
 drop: closes once the data has arrived; stall: never answers EHLO; stall-data: stops reading the data;
 hold-rcpt / hold-data: create DIR/held at the first RCPT or the data, wait for DIR/release (hold-rcpt then
 refuses the --refuse addresses); echo-auth: a refused login repeats the login data in base64;
-wrong-name: a certificate for other.example.
+no-auth: offers no AUTH and takes mail without it; refuse-data: 552 to the data; wrong-name: a certificate
+for other.example. DIR/helo gets the name of every EHLO or HELO.
 --oauth xoauth2 / both (with OAUTHBEARER): also an HTTPS token endpoint (see TokenEndpoint), port in DIR/token-port.
 """
 
@@ -93,7 +94,9 @@ class Handler:
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         await self.stall("stall")
         session.host_name = hostname
-        return responses
+        with open(os.path.join(self.args.store, "helo"), "a") as f:
+            f.write(hostname + "\n")
+        return [r for r in responses if self.args.fault != "no-auth" or not r[4:].startswith("AUTH")]
 
     async def handle_RCPT(self, server, session, envelope, address, options):
         if not envelope.rcpt_tos: await self.hold("hold-rcpt")
@@ -108,6 +111,7 @@ class Handler:
             server.transport.abort()
             return "421 closing"
         await self.hold("hold-data")
+        if self.args.fault == "refuse-data": return "552 5.3.4 Message too big for this server"
         self.count += 1
         fields, base = describe(envelope), os.path.join(self.args.store, str(self.count))
         write_whole(base + ".eml", envelope.content)
@@ -220,7 +224,7 @@ async def serve(args):
     factory = lambda: LoggedSMTP(
         handler, hostname="127.0.0.1", decode_data=False,
         authenticator=authenticator(args.user, args.password, args.fault == "echo-auth"),
-        auth_require_tls=starttls, data_size_limit=args.size_limit, tls_context=context if starttls else None,
+        auth_required=args.fault != "no-auth", auth_require_tls=starttls, data_size_limit=args.size_limit, tls_context=context if starttls else None,
         require_starttls=starttls, auth_exclude_mechanism=["OAUTHBEARER"] if args.oauth == "xoauth2" else [])
     server = await loop.create_server(factory, "127.0.0.1", args.port,
                                       ssl=context if args.security == "tls" else None)

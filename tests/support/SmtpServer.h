@@ -42,6 +42,8 @@ public:
         HoldAtData,
         DeferRecipients,
         EchoAuth,
+        NoAuth,
+        RefuseData,
         WrongName
     };
 
@@ -58,6 +60,7 @@ public:
     std::string SmtpSection(int timeoutSeconds, const std::string& password = "secret") const;
     // The verb of every command line received so far, one a line, with " tls" once encrypted.
     std::string Commands() const { return ReadFile(dir_ / "store" / "commands"); }
+    std::string HeloNames() const { return ReadFile(dir_ / "store" / "helo"); }  // one a line
     // The token endpoint (oauth), its requests so far ("key=value ..." a line) and its mode (see
     // smtp_server.py).
     std::string TokenUrl() const {
