@@ -142,6 +142,10 @@ TEST_F(ScanCycleTest, ASentBatchIsDeletedAndAFileDroppedDuringItsSendWaits) {
     WriteFile(Mail() / "buh/empty.txt", "");
     WriteFile(Mail() / "buh/report.pdf", "pdf");
     fs::permissions(Mail() / "buh/report.pdf", fs::perms::owner_read);
+    const auto descriptors = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), {});
+    };
+    const auto before = descriptors();
     SmtpServer holding(SmtpServer::Fault::HoldAtData);
     EXPECT_EQ(CycleHeldBy(holding,
                           [&] {
@@ -162,6 +166,7 @@ TEST_F(ScanCycleTest, ASentBatchIsDeletedAndAFileDroppedDuringItsSendWaits) {
     EXPECT_EQ(Contents(Mail() / "buh"), "");
     EXPECT_EQ(Cycle(), "");
     EXPECT_EQ(LogTexts().size(), 7u) << "a cycle with nothing to do logs nothing";
+    EXPECT_EQ(descriptors(), before) << "nothing of the mail folder is held between cycles";
 }
 // A locked file holds back its folder, and no folder holds back the others: each cycle starts after
 // the folder tried last. Every message has its own Message-ID, also within one second.
@@ -339,7 +344,13 @@ TEST_F(ScanCycleTest, AFileChangedDuringTheSendStaysAndGoesOutWithItsNewContent)
                  fs::last_write_time(b, fs::file_time_type());
          },
          "ok", ""},
-        {atData, [&] { FileDescriptor(::open(b.c_str(), O_WRONLY)); },
+        {atData,
+         [&] {
+             const auto start = std::chrono::steady_clock::now();
+             FileDescriptor(::open(b.c_str(), O_WRONLY));
+             EXPECT_LT(std::chrono::steady_clock::now() - start, seconds(10))
+                 << "the lease is given up at once, not after the break time";
+         },
          "ok; not deleted: [b.txt] opened for writing during its send, to be sent again",
          "b.txt=b.txt"},
         {atRecipients, [&] { fs::remove(b); }, stopped + "is gone since it was listed" + stay,
