@@ -70,12 +70,9 @@ TEST_F(ExecutableTest, TheStartUpDelayDecidesReadinessAndABrokenPipeDoesNotEndTh
 // when it refuses), with Auth=oauth2 after getting a token; no secret or token ever shows, readable
 // ones are warned of, and nothing is sent. Any other argument is refused.
 TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgumentsAreRefused) {
-    for (std::vector<std::string> arguments :
-         std::vector<std::vector<std::string>>{{"/I"}, {"/i", "extra"}, {"/u/i"}}) {
-        ServerProcess server(exe, {arguments, {}, false});
-        EXPECT_EQ(server.Wait(), 2) << arguments[0];
-        EXPECT_EQ(server.Output(), "Invalid Parameter\n");
-    }
+    ServerProcess invalid(exe, {{"/i", "extra"}, {}, false});
+    EXPECT_EQ(invalid.Wait(), 2);
+    EXPECT_EQ(invalid.Output(), "Invalid Parameter\n");
     struct Case {
         std::string key, value;
         int status;
@@ -121,25 +118,6 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
     EXPECT_EQ(smtp.Logins(), "XOAUTH2 ok\nXOAUTH2 refused\n");
 }
 
-// /i and /u run in a mount namespace of their own with an empty tmpfs over the unit folder, so
-// the machine's own /etc is never touched; what they write is the package test's. A run that
-// cannot make one is skipped.
-TEST_F(ExecutableTest, InstallAndUninstallInAThrowawayUnitFolder) {
-    testing::WriteFile(dir / "install.sh",
-                       "mount -t tmpfs tmpfs /etc/systemd/system || exit 99\n"
-                       "for step in /i /u /u; do \"$1\" $step; echo $?; done\n");
-    const std::string output = dir.Path().string() + "/install.out";
-    const int status = std::system(("unshare -m sh " + (dir / "install.sh").string() + " " +
-                                    exe.string() + " >" + output + " 2>/dev/null")
-                                       .c_str());
-    if (!WIFEXITED(status) || WEXITSTATUS(status) == 99) {
-        GTEST_SKIP() << "no private mount namespace here (not root?)";
-    }
-    EXPECT_EQ(testing::ReadFile(output),
-              "QuorvelServer: установлено успешно.\n0\nQuorvelServer: деинсталляция "
-              "завершена\n0\nQuorvelServer: ошибка деинсталляции\n1\n");
-}
-
 // The running service: options.ini holding a password that anyone may read is warned of at each
 // settings check; dropped batches are sent or moved to the lost folder, and a second service with
 // the same options.ini refuses to start while `/t` still runs. SIGUSR2 changes nothing, SIGUSR1
@@ -175,21 +153,15 @@ TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) 
     EXPECT_EQ(ServerProcess(dir / "second", {{"/t"}, {}, false}).Wait(), 0);
 
     server.Signal(SIGUSR2);
+    server.Signal(SIGUSR1);
+    ASSERT_TRUE(server.WaitForError("<3>Service paused\n"));
+    testing::WriteFile(dir / "mail/buh/d.txt", "d");
     server.Signal(SIGINT);
     ASSERT_TRUE(
         server.WaitForTerminal("Stop Service\nAre you sure you want to unload the service?...\nthe "
                                "service will be stopped\n[Y/n] "));
-    server.Signal(SIGUSR1);
-    ASSERT_TRUE(server.WaitForError("<3>Service paused\n"));
-    testing::WriteFile(dir / "mail/buh/d.txt", "d");
-    server.Type("n\n");
     server.Signal(SIGHUP);
-    EXPECT_EQ(smtp.WaitForMessages(2).size(), 2u);
-    // The "n" may still be on its way, and an interrupt while the question is open is ignored:
-    // interrupt until the question is asked a second time.
-    for (int attempt = 0; server.Signal(SIGINT), !server.WaitForTerminal("[Y/n] ", 2, 400ms);
-         ++attempt)
-        ASSERT_LT(attempt, 50);
+    EXPECT_EQ(smtp.WaitForMessages(2).size(), 2u) << "the loop goes on while the question waits";
     server.Type("\n");
     EXPECT_EQ(server.Wait(), 0);
     const std::string readable =
@@ -207,9 +179,8 @@ TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) 
 
 // A stop during a send asks systemd for time and lets the send finish and its files go. A share
 // under the mail folder that does not answer (sshfs over an sftp-server the test stops) is named,
-// after [SMTP] Timeout, by one error entry and the status line, the watchdog is still fed, and a
-// stop ends the service at once: only the thread that waits on the share is left, until the share
-// answers. The share part is skipped where it cannot be mounted.
+// after [SMTP] Timeout, and a stop ends the service at once: only the thread that waits on the
+// share is left, until the share answers. The share part is skipped where it cannot be mounted.
 TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
     testing::SmtpServer holding(testing::SmtpServer::Fault::HoldAtData);
     testing::WriteFile(dir / "options.ini",
@@ -240,7 +211,7 @@ TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
     testing::WriteFile(dir / "options.ini",
                        std::regex_replace(options, std::regex("MailFolder=[^\n]*"),
                                           "MailFolder=" + (mount / "mail").string()));
-    ServerProcess server(exe, {{}, {"TimerInterval=50", "WATCHDOG_USEC=2000000"}, false});
+    ServerProcess server(exe, {{}, {"TimerInterval=50"}, false});
     testing::WriteFile(share / "mail/buh/b.txt", "b");
     ASSERT_EQ(smtp.WaitForMessages(1).size(), 1u) << "the share answers";
     shared.Pause();
@@ -251,11 +222,6 @@ TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
     shared.Resume();
     EXPECT_EQ(server.Wait(), 0);
-    const std::string notices = server.Notifications();
-    EXPECT_TRUE(
-        std::regex_search(notices, std::regex("(WATCHDOG=1\n){3}STATUS=[^\n]*; " +
-                                              silent.substr(3) + "[^\n]*\nSTATUS=Остановка\n")))
-        << "the watchdog fed while the share hangs, then the folder named: " << notices;
 }
 
 }  // namespace

@@ -17,8 +17,6 @@ TEST(FileMover, NumberedNamesFitIn255BytesAndNeverCutACharacter) {
     for (int i = 0; i < 125; ++i) wide += "ж";  // 250 bytes
     const std::pair<std::string, std::string> cases[] = {
         {"archive.tar.gz", "archive.tar (12).gz"},
-        {"README", "README (12)"},
-        {".profile", ".profile (12)"},
         {wide + ".txt", wide.substr(0, 246) + " (12).txt"},
         {"a." + std::string(252, 'e'), "a (12)." + std::string(248, 'e')},
     };

@@ -15,8 +15,9 @@ namespace fs = std::filesystem;
 // The unit starts after the network and is hardened to an exposure of 3.0 or less, as
 // `systemd-analyze security` rates it, without hiding any folder an administrator may use.
 TEST(UnitFilesTest, EscapedParametersAndAHardenedUnitThatWaitsForTheNetwork) {
-    const std::string dropIn = WithEnvironmentSetting("", "TimerInterval", "300");
-    EXPECT_EQ(WithEnvironmentSetting(dropIn + "Environment=\"Other=x\"\n", "TimerInterval", "1000"),
+    EXPECT_EQ(WithEnvironmentSetting("[Service]\nEnvironment=\"TimerInterval=300\"\n"
+                                     "Environment=\"Other=x\"\n",
+                                     "TimerInterval", "1000"),
               "[Service]\nEnvironment=\"Other=x\"\nEnvironment=\"TimerInterval=1000\"\n");
     EXPECT_EQ(WithEnvironmentSetting("", "K", "50% \"q\""),
               "[Service]\nEnvironment=\"K=50%% \\\"q\\\"\"\n");
@@ -47,7 +48,7 @@ TEST(UnitFilesTest, EscapedParametersAndAHardenedUnitThatWaitsForTheNetwork) {
     EXPECT_LE(std::stod(level[1]), 3.0) << report;
 }
 
-// `make package` builds a .deb: the executable (stripped, hardened, needing libcurl) and
+// `make package` builds a .deb: the executable (stripped, hardened) and
 // the example, readable by root and its group only, under /opt/quorvel; lintian finds nothing but
 // files in /opt. With systemd running: installed, it starts nothing; an upgrade writes the unit
 // again, keeping the service disabled, its TimerInterval and an administrator's drop-in, and
@@ -57,8 +58,7 @@ TEST(InstallTest, ThePackageHoldsTheServiceAndItsScriptsTouchOnlyItsOwnFiles) {
     testing::TempDir dir;
     const std::string deb = dir.Path().string() + "/*.deb", out = " >" + (dir / "files").string();
     ASSERT_EQ(std::system(("cd " QUORVEL_BUILD_DIR " && cpack -G DEB -B " + dir.Path().string() +
-                           " >/dev/null 2>&1 && (dpkg-deb -c " + deb + " && dpkg-deb -f " + deb +
-                           " Version Depends)" + out)
+                           " >/dev/null 2>&1 && dpkg-deb -c " + deb + out)
                               .c_str()),
               0);
     const std::string files = testing::ReadFile(dir / "files");
@@ -67,9 +67,6 @@ TEST(InstallTest, ThePackageHoldsTheServiceAndItsScriptsTouchOnlyItsOwnFiles) {
         << files;
     EXPECT_TRUE(std::regex_search(
         files, std::regex(R"(-rw-r----- root/root .* \./opt/quorvel/options\.ini\.example\n)")))
-        << files;
-    EXPECT_TRUE(std::regex_search(
-        files, std::regex(R"(\nVersion: [0-9.]+-1\nDepends: [^\n]*libcurl4[^\n]*\n)")))
         << files;
     if (QUORVEL_HARDENED_BUILD && std::system("command -v lintian >/dev/null") == 0) {
         EXPECT_EQ(

@@ -52,33 +52,26 @@ public:
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
 
-    // True once `text` stands in standard error, or `count` times on the terminal, which turns
-    // each line end into CR LF; the texts are compared without the CR.
+    // True once `text` stands in standard error, or on the terminal, which turns each line end
+    // into CR LF; the texts are compared without the CR.
     bool WaitForError(std::string_view text) {
-        return Until([&] { return Errors().find(text) != std::string::npos; }, kSafetyLimit);
+        return Until([&] { return Errors().find(text) != std::string::npos; });
     }
-    bool WaitForTerminal(std::string_view text, int count = 1,
-                         std::chrono::milliseconds limit = kSafetyLimit) {
-        return Until(
-            [&] {
-                char buffer[4096];
-                for (ssize_t n; (n = ::read(terminalFd_, buffer, sizeof buffer)) > 0;)
-                    terminal_.append(buffer, static_cast<std::size_t>(n));
-                std::erase(terminal_, '\r');
-                int seen = 0;
-                for (auto at = terminal_.find(text); at != std::string::npos;
-                     at = terminal_.find(text, at + text.size()))
-                    ++seen;
-                return seen >= count;
-            },
-            limit);
+    bool WaitForTerminal(std::string_view text) {
+        return Until([&] {
+            char buffer[4096];
+            for (ssize_t n; (n = ::read(terminalFd_, buffer, sizeof buffer)) > 0;)
+                terminal_.append(buffer, static_cast<std::size_t>(n));
+            std::erase(terminal_, '\r');
+            return terminal_.find(text) != std::string::npos;
+        });
     }
     // Under strace the service is the tracer's one child.
     void Signal(int signal) const {
         const std::string children =
             "/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children";
-        const bool traced = std::getenv("QUORVEL_STRACE_DIR") &&
-                            Until([&] { return !ReadFile(children).empty(); }, kSafetyLimit);
+        const bool traced =
+            std::getenv("QUORVEL_STRACE_DIR") && Until([&] { return !ReadFile(children).empty(); });
         ::kill(traced ? std::stoi(ReadFile(children)) : pid_, signal);
     }
     void Type(std::string_view keys) const {
@@ -86,7 +79,7 @@ public:
     }
     // The exit status, or 128 + the signal that ended the process (killed after the safety limit).
     int Wait() {
-        if (!Until([this] { return !Running(); }, kSafetyLimit)) ::kill(pid_, SIGKILL);
+        if (!Until([this] { return !Running(); })) ::kill(pid_, SIGKILL);
         int status = 0;
         ::waitpid(std::exchange(pid_, -1), &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -94,12 +87,10 @@ public:
     // True once the main thread has ended; a thread held in the kernel (by a FUSE request its
     // daemon does not answer, which even SIGKILL must wait out) still keeps the exit status back.
     bool MainThreadEnded() const {
-        return Until(
-            [this] {
-                const std::string stat = ReadFile("/proc/" + std::to_string(pid_) + "/stat");
-                return stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z";
-            },
-            kSafetyLimit);
+        return Until([this] {
+            const std::string stat = ReadFile("/proc/" + std::to_string(pid_) + "/stat");
+            return stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z";
+        });
     }
     std::string Output() const { return ReadFile(base_ + ".out"); }  // so far
     std::string Errors() const { return ReadFile(base_ + ".err"); }
@@ -115,10 +106,10 @@ public:
 private:
     static constexpr std::chrono::milliseconds kSafetyLimit = std::chrono::seconds(20);
 
-    // Polls `done` until it holds (true), or `limit` passes or the process ends (false, unless
-    // `done` holds then).
-    bool Until(const std::function<bool()>& done, std::chrono::milliseconds limit) const {
-        for (auto end = std::chrono::steady_clock::now() + limit; !done();
+    // Polls `done` until it holds (true), or the safety limit passes or the process ends (false,
+    // unless `done` holds then).
+    bool Until(const std::function<bool()>& done) const {
+        for (auto end = std::chrono::steady_clock::now() + kSafetyLimit; !done();
              std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
             if (!Running() || std::chrono::steady_clock::now() > end) return done();
         }
