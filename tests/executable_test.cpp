@@ -38,24 +38,17 @@ protected:
 };
 
 // With a start-up delay of 0 no settings check ever runs and systemd hears READY=1 at once; without
-// a terminal an interrupt is a stop. An unusable delay leaves the service running but never
-// announced as ready. Without a journal, entries go to standard error, and a reader that went away
-// must not end the service with SIGPIPE: without options.ini it writes its entries into the broken
-// pipe and stops with 78.
+// a terminal an interrupt is a stop. Without a journal, entries go to standard error, and a reader
+// that went away must not end the service with SIGPIPE: without options.ini it writes its entries
+// into the broken pipe and stops with 78.
 TEST_F(ExecutableTest, TheStartUpDelayDecidesReadinessAndABrokenPipeDoesNotEndTheService) {
-    ServerProcess ready(exe, {{}, {"TimerInterval=0"}, false});
+    ServerProcess ready(exe, {}, {"TimerInterval=0"});
     ASSERT_TRUE(ready.WaitForError(kStarted));
     ready.Signal(SIGINT);
     EXPECT_EQ(ready.Wait(), 0);
     EXPECT_EQ(ready.Notifications(),
               "READY=1\nSTATUS=Работает; отправок ещё не было\nSTATUS=Остановка\n");
     EXPECT_FALSE(fs::exists(dir / "mail.log"));
-    ServerProcess server(exe, {{}, {"TimerInterval=-5"}, false});
-    const std::string error = "<3>[22] invalid timer interval -5 ms: it must not be negative\n";
-    ASSERT_TRUE(server.WaitForError(error));
-    server.Signal(SIGTERM);
-    EXPECT_EQ(server.Wait(), 0);
-    EXPECT_EQ(server.Notifications() + server.Errors(), error);
     if (fs::exists(JournalLog::kJournalSocket)) GTEST_SKIP() << "entries go to the journal here";
     fs::remove(dir / "options.ini");
     const std::string script =
@@ -67,52 +60,40 @@ TEST_F(ExecutableTest, TheStartUpDelayDecidesReadinessAndABrokenPipeDoesNotEndTh
 }
 
 // `/t` checks the settings (status 78, the setting named), then logs in to the server (0, or 69
-// when it refuses), with Auth=oauth2 after getting a token; no secret or token ever shows, readable
-// ones are warned of, and nothing is sent. Any other argument is refused.
+// when it refuses), with Auth=oauth2 after getting a token; no secret or token ever shows, and
+// nothing is sent. Any other argument is refused.
 TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgumentsAreRefused) {
-    ServerProcess invalid(exe, {{"/i", "extra"}, {}, false});
+    ServerProcess invalid(exe, {"/i", "extra"});
     EXPECT_EQ(invalid.Wait(), 2);
     EXPECT_EQ(invalid.Output(), "Invalid Parameter\n");
-    struct Case {
-        std::string key, value;
-        int status;
-        std::string output;
-    };  // a line changed; a line the output must hold
     const std::string oauth =
         "\nAuth=oauth2\nClientId=quorvel-client\nClientSecret=client-secret\nCAFile=" +
         smtp.CAFile().string() + "\nTokenUrl=" + smtp.TokenUrl();
-    const std::vector<Case> cases = {
+    // A line of options.ini changed, the status, and a line the output must hold.
+    const std::vector<std::tuple<std::string, std::string, int, std::string>> cases = {
         {"", "", 0,
          "QuorvelServer: настройки в порядке\nQuorvelServer: вход на SMTP-сервер 127.0.0.1:" +
              std::to_string(smtp.Port()) + " выполнен\n"},
         {"Password", "wrong-7301", 69,
          "QuorvelServer: вход на SMTP-сервер не выполнен: [67] Login denied (535 5.7.8)\n"},
         {"Password", "", 78, "QuorvelServer: Не задан пароль SMTP-сервера\n"},
-        {"MailFolder", (mail / "nowhere").string(), 78,
-         "QuorvelServer: Не найден каталог почты " + (mail / "nowhere").string() + "\n"},
         {"Password", oauth, 0,
-         "QuorvelServer: warning: " + (dir / "options.ini").string() +
-             " (holds [SMTP] ClientSecret) can be read by any user (mode 0644); make it readable "
-             "by its owner and group only (chmod o-r)\nQuorvelServer: настройки в "
-             "порядке\nQuorvelServer: access token received from " +
-             smtp.TokenUrl() + " (client_credentials grant)\nQuorvelServer: вход на SMTP-сервер"},
+         "QuorvelServer: access token received from " + smtp.TokenUrl() +
+             " (client_credentials grant)\nQuorvelServer: вход на SMTP-сервер"},
         {"User", "nobody" + oauth, 69, "вход на SMTP-сервер не выполнен: [67] Login denied"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.key + "=" + c.value);
+    for (const auto& [key, value, status, output] : cases) {
+        SCOPED_TRACE(key + "=" + value);
         std::string changed = options;
-        if (std::size_t at = changed.find("\n" + c.key + "=") + c.key.size() + 2; !c.key.empty()) {
-            changed.replace(at, changed.find_first_of("\r\n", at) - at, c.value);
-        }
+        if (std::size_t at = changed.find("\n" + key + "=") + key.size() + 2; !key.empty())
+            changed.replace(at, changed.find_first_of("\r\n", at) - at, value);
         testing::WriteFile(dir / "options.ini", changed);
-        fs::permissions(dir / "options.ini", fs::perms(0644));
-        ServerProcess server(exe, {{"/t"}, {}, false});
-        EXPECT_EQ(server.Wait(), c.status);
-        EXPECT_NE(server.Output().find(c.output), std::string::npos) << server.Output();
+        ServerProcess server(exe, {"/t"});
+        EXPECT_EQ(server.Wait(), status);
+        EXPECT_NE(server.Output().find(output), std::string::npos) << server.Output();
         for (const std::string& secret :
-             {smtp.Password(), "wrong-7301"s, "client-secret"s, "access-token"s}) {
+             {smtp.Password(), "wrong-7301"s, "client-secret"s, "access-token"s})
             EXPECT_EQ(server.Output().find(secret), std::string::npos) << secret;
-        }
     }
     EXPECT_TRUE(smtp.Messages().empty());
     EXPECT_EQ(smtp.Logins(), "XOAUTH2 ok\nXOAUTH2 refused\n");
@@ -127,12 +108,9 @@ TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) 
     for (const fs::path file : {"buh/a.txt", "buh/b.txt", "nobody/c.txt"})
         testing::WriteFile(mail / file, file.stem().string());
     fs::permissions(dir / "options.ini", fs::perms(0644));
-    ServerProcess server(exe, {{}, {"TimerInterval=50"}, true});
+    ServerProcess server(exe, {}, {"TimerInterval=50"}, true);
 
-    const auto delivered = smtp.WaitForMessages(1);
-    ASSERT_EQ(delivered.size(), 1u);
-    EXPECT_EQ(delivered[0].Recipients,
-              (std::vector<std::string>{"buh@example.com", "robot@example.com"}));
+    ASSERT_EQ(smtp.WaitForMessages(1).size(), 1u);
     const std::string failure =
         "Не удалось отправить файлы на адрес: nobody(Error  22: invalid e-mail address \"nobody\")";
     ASSERT_TRUE(server.WaitForError(failure));
@@ -145,12 +123,12 @@ TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) 
     EXPECT_TRUE(fs::is_empty(dir / "mail/buh"));
     EXPECT_EQ(testing::ReadFile(dir / "lost/nobody/c.txt"), "c");
     fs::create_hard_link(exe, dir / "second");  // same options.ini, outputs of its own
-    ServerProcess second(dir / "second", {{}, {"TimerInterval=50"}, false});
+    ServerProcess second(dir / "second", {}, {"TimerInterval=50"});
     EXPECT_EQ(second.Wait(), 78);
     EXPECT_NE(second.Errors().find("<3>Сервис уже запущен с этими настройками (pid "),
               std::string::npos)
         << second.Errors();
-    EXPECT_EQ(ServerProcess(dir / "second", {{"/t"}, {}, false}).Wait(), 0);
+    EXPECT_EQ(ServerProcess(dir / "second", {"/t"}).Wait(), 0);
 
     server.Signal(SIGUSR2);
     server.Signal(SIGUSR1);
@@ -188,7 +166,7 @@ TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
                                           holding.SmtpSection(5) + "[alias]"));
     testing::WriteFile(dir / "mail/buh/a.txt", "a");
     {
-        ServerProcess server(exe, {{}, {"TimerInterval=50"}, false});
+        ServerProcess server(exe, {}, {"TimerInterval=50"});
         ASSERT_TRUE(holding.WaitUntilHeld());
         server.Signal(SIGTERM);
         holding.Release();
@@ -211,7 +189,7 @@ TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
     testing::WriteFile(dir / "options.ini",
                        std::regex_replace(options, std::regex("MailFolder=[^\n]*"),
                                           "MailFolder=" + (mount / "mail").string()));
-    ServerProcess server(exe, {{}, {"TimerInterval=50"}, false});
+    ServerProcess server(exe, {}, {"TimerInterval=50"});
     testing::WriteFile(share / "mail/buh/b.txt", "b");
     ASSERT_EQ(smtp.WaitForMessages(1).size(), 1u) << "the share answers";
     shared.Pause();

@@ -15,12 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 using Verdict = LockTest::Verdict;
 
-// A file system that is served from elsewhere, or not, as the test says.
-struct ScriptedKind final : FileSystemKind {
-    bool remote = false;
-    bool IsRemote(int) const override { return remote; }
-};
-
 // Holds `path` the way another program would: open for writing (0) or reading (1), or with a flock
 // (2) or a record lock (3), each seen by the lock test through its own open file.
 FileDescriptor Hold(const fs::path& path, int how) {
@@ -53,15 +47,13 @@ TEST(LeaseLockTest, AFileHeldByAnotherIsLockedAndOneThatCannotBeSeenIsUnseen) {
     testing::TempDir dir;
     const fs::path file = dir / "report.pdf";
     testing::WriteFile(file, "report");
-    ScriptedKind kind;
+    StatfsFileSystemKind kind;
     LeaseLockTest lockTest(kind);
     for (int how = 0; how < 4; ++how) {
         EXPECT_EQ(lockTest.Check(file), Verdict::Free) << how;
         FileDescriptor held = Hold(file, how);
         EXPECT_TRUE(lockTest.IsLocked(file)) << how;
     }
-    kind.remote = true;
-    EXPECT_EQ(lockTest.Check(file), Verdict::Unseen);
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0666), 0);
     fs::create_symlink(file, dir / "link");
     EXPECT_TRUE(lockTest.IsLocked(dir / "fifo")) << "never waited on";
@@ -76,8 +68,7 @@ TEST(LeaseLockTest, AFileHeldByAnotherIsLockedAndOneThatCannotBeSeenIsUnseen) {
     testing::SshfsMount mount(dir.Path(), dir / "mount");
     if (!mount.Mounted())
         GTEST_SKIP() << "no FUSE mount here (sshfs, /dev/fuse and root are needed)";
-    StatfsFileSystemKind statfs;
-    EXPECT_EQ(LeaseLockTest(statfs).Check(dir / "mount/report.pdf"), Verdict::Unseen);
+    EXPECT_EQ(lockTest.Check(dir / "mount/report.pdf"), Verdict::Unseen);
 }
 
 }  // namespace

@@ -24,11 +24,9 @@ namespace quorvel::testing {
 // when the process does or at a generous safety limit that only a hung process meets.
 class ServerProcess {
 public:
-    struct Options {
-        std::vector<std::string> arguments, environment;  // "KEY=VALUE", added to the test's own
-        bool terminal = false;
-    };
-    ServerProcess(const std::filesystem::path& executable, const Options& options)
+    // `environment` holds "KEY=VALUE" entries added to the test's own.
+    ServerProcess(const std::filesystem::path& executable, std::vector<std::string> arguments,
+                  const std::vector<std::string>& environment = {}, bool terminal = false)
         : base_(executable.string()) {
         sockaddr_un address{AF_UNIX, {}};
         std::strncpy(address.sun_path, (base_ + ".notify").c_str(), sizeof address.sun_path - 1);
@@ -36,13 +34,14 @@ public:
         notifyFd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (::bind(notifyFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
             throw std::runtime_error("no notify socket");
-        if (options.terminal) {
+        if (terminal) {
             terminalFd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
             if (::grantpt(terminalFd_) != 0 || ::unlockpt(terminalFd_) != 0)
                 throw std::runtime_error("no pseudo-terminal");
         }
         pid_ = ::fork();
-        if (pid_ == 0) RunChild(options, options.terminal ? ::ptsname(terminalFd_) : nullptr);
+        if (pid_ == 0)
+            RunChild(arguments, environment, terminal ? ::ptsname(terminalFd_) : nullptr);
     }
     ~ServerProcess() {
         if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
@@ -122,7 +121,9 @@ private:
         return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
                info.si_pid == 0;
     }
-    [[noreturn]] void RunChild(const Options& options, const char* terminal) const {
+    [[noreturn]] void RunChild(const std::vector<std::string>& arguments,
+                               const std::vector<std::string>& environment,
+                               const char* terminal) const {
         ::setsid();
         auto move = [](int fd, int target) { ::dup2(fd, target), ::close(fd); };
         move(terminal ? ::open(terminal, O_RDWR) : ::open("/dev/null", O_RDONLY), STDIN_FILENO);
@@ -130,8 +131,7 @@ private:
         move(::open((base_ + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
         ::setenv("NOTIFY_SOCKET", (base_ + ".notify").c_str(), 1);
         ::unsetenv("TimerInterval");
-        for (const std::string& entry : options.environment)
-            ::putenv(const_cast<char*>(entry.c_str()));
+        for (const std::string& entry : environment) ::putenv(const_cast<char*>(entry.c_str()));
         // scripts/syscall-check lists the system calls of every run: strace runs the executable
         // then.
         std::vector<std::string> words{base_};
@@ -140,7 +140,7 @@ private:
                          {"/usr/bin/strace", "-f", "-c", "-o",
                           std::string(traces) + "/trace." + std::to_string(::getpid()), "--"});
         }
-        words.insert(words.end(), options.arguments.begin(), options.arguments.end());
+        words.insert(words.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
         for (std::string& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
