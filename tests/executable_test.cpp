@@ -13,7 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using namespace std::string_literals;
 using testing::ServerProcess;
 
 const std::string kStarted = "<6>Запущен сервис автоматической отправки почты\n";
@@ -91,8 +90,8 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
         ServerProcess server(exe, {"/t"});
         EXPECT_EQ(server.Wait(), status);
         EXPECT_NE(server.Output().find(output), std::string::npos) << server.Output();
-        for (const std::string& secret :
-             {smtp.Password(), "wrong-7301"s, "client-secret"s, "access-token"s})
+        for (const char* secret :
+             {smtp.Password().c_str(), "wrong-7301", "client-secret", "access-token"})
             EXPECT_EQ(server.Output().find(secret), std::string::npos) << secret;
     }
     EXPECT_TRUE(smtp.Messages().empty());
@@ -102,8 +101,8 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
 // The running service: options.ini holding a password that anyone may read is warned of at each
 // settings check; dropped batches are sent or moved to the lost folder, and a second service with
 // the same options.ini refuses to start while `/t` still runs. SIGUSR2 changes nothing, SIGUSR1
-// pauses and SIGHUP continues; an interrupt asks on the terminal, and the loop goes on while the
-// question waits; No keeps the service, and Enter at the next question stops it.
+// pauses and SIGHUP continues; an interrupt asks on the terminal, the loop goes on while the
+// question waits, and Enter stops the service.
 TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) {
     for (const fs::path file : {"buh/a.txt", "buh/b.txt", "nobody/c.txt"})
         testing::WriteFile(mail / file, file.stem().string());
@@ -148,11 +147,6 @@ TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) 
         "(mode 0644); make it readable by its owner and group only (chmod o-r)\n";
     EXPECT_EQ(server.Errors(), kStarted + readable + "<3>" + failure +
                                    "\n<3>Service paused\n<6>Service continued\n" + readable);
-    const std::string notices = server.Notifications();
-    EXPECT_TRUE(notices.starts_with("READY=1\n") &&
-                notices.ends_with("STOPPING=1\nSTATUS=Остановка\n"))
-        << notices;
-    EXPECT_NE(notices.find("\nSTATUS=Приостановлена; последняя отправка "), std::string::npos);
 }
 
 // A stop during a send asks systemd for time and lets the send finish and its files go. A share

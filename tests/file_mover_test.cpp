@@ -18,8 +18,7 @@ TEST(FileMover, NumberedNamesFitIn255BytesAndNeverCutACharacter) {
     const std::pair<std::string, std::string> cases[] = {
         {"archive.tar.gz", "archive.tar (12).gz"},
         {wide + ".txt", wide.substr(0, 246) + " (12).txt"},
-        {"a." + std::string(252, 'e'), "a (12)." + std::string(248, 'e')},
-    };
+        {"a." + std::string(252, 'e'), "a (12)." + std::string(248, 'e')}};
     for (const auto& [name, numbered] : cases)
         EXPECT_EQ(NumberedName(name, 0) + "|" + NumberedName(name, 12), name + "|" + numbered);
 }
@@ -29,12 +28,8 @@ TEST(FileMover, NumberedNamesFitIn255BytesAndNeverCutACharacter) {
 // write to the source during the copy, leaves the source in place and no copy behind.
 TEST(FileMover, AMoveAcrossFileSystemsKeepsTheSourceUntilItsCopyIsSafe) {
     enum Fault { kNone, kRenameFails, kWrittenMeanwhile };
-    const struct {
-        Fault fault;
-        std::string source, target;
-    } cases[] = {
-        {kNone, "", "content"}, {kRenameFails, "content", ""}, {kWrittenMeanwhile, "content+", ""}};
-    for (const auto& c : cases) {
+    const std::string after[] = {"|content", "content|", "content+|"};  // source|target
+    for (const Fault fault : {kNone, kRenameFails, kWrittenMeanwhile}) {
         testing::TempDir from, to;
         testing::WriteFile(from / "a.txt", "content");
         struct stat info {};
@@ -42,26 +37,23 @@ TEST(FileMover, AMoveAcrossFileSystemsKeepsTheSourceUntilItsCopyIsSafe) {
         int calls = 0;
         const RenameCall rename = [&](int fromFd, const char* name, int toFd, const char* target,
                                       unsigned flags) {
-            if (++calls == 1 || c.fault == kRenameFails)
-                return errno = calls == 1 ? EXDEV : EIO, -1;
-            if (c.fault == kWrittenMeanwhile) std::ofstream(from / "a.txt", std::ios::app) << "+";
+            if (++calls == 1 || fault == kRenameFails) return errno = calls == 1 ? EXDEV : EIO, -1;
+            if (fault == kWrittenMeanwhile) std::ofstream(from / "a.txt", std::ios::app) << "+";
             return ::renameat2(fromFd, name, toFd, target, flags);
         };
         FileDescriptor fromFd(::open(from.Path().c_str(), O_RDONLY | O_DIRECTORY)),
             toFd(::open(to.Path().c_str(), O_RDONLY | O_DIRECTORY));
-        bool moved = true;
-        try {
-            EXPECT_EQ(MoveWithoutOverwrite(fromFd.Get(), "a.txt", FileIdentity::Of(info),
-                                           toFd.Get(), rename),
-                      "a.txt");
-        } catch (const Error&) {
-            moved = false;
-        }
-        EXPECT_EQ(moved, c.fault == kNone);
+        const auto move = [&] {
+            return MoveWithoutOverwrite(fromFd.Get(), "a.txt", FileIdentity::Of(info), toFd.Get(),
+                                        rename);
+        };
+        if (fault == kNone)
+            EXPECT_EQ(move(), "a.txt");
+        else
+            EXPECT_THROW(move(), Error);
         EXPECT_EQ(testing::ReadFile(from / "a.txt") + "|" + testing::ReadFile(to / "a.txt"),
-                  c.source + "|" + c.target)
-            << c.fault;
-        EXPECT_EQ(std::distance(fs::directory_iterator(to.Path()), {}), moved ? 1 : 0)
+                  after[fault]);
+        EXPECT_EQ(std::distance(fs::directory_iterator(to.Path()), {}), fault == kNone ? 1 : 0)
             << "no copy left behind";
     }
 }
