@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all setup build build-asan test demo package bench soak fuzz clean
+.PHONY: all setup build build-asan test demo package bench soak fuzz clean format format-check layers-check
 
 all: build
 
@@ -26,9 +26,13 @@ format-check: setup
 	@git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror \
 	  || { echo "make: the code above is not formatted; run make format" >&2; exit 1; }
 
-# The formatting, then every test through CTest, then the same tests built with AddressSanitizer
+# The includes run only down the rooms of src/ (see scripts/layers).
+layers-check:
+	@scripts/layers
+
+# The formatting and the rooms, then every test through CTest, then the same tests built with AddressSanitizer
 # and UndefinedBehaviorSanitizer.
-test: format-check build
+test: format-check layers-check build
 	cd build && ctest --output-on-failure -j $(JOBS)
 	$(MAKE) --no-print-directory build-asan
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)

@@ -68,9 +68,11 @@ void RunFind(const std::string& mail) {
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("find failed");
 }
 
-void RunScanner(Scanner& scanner) {
-    if (scanner.FindMailFolder().empty() || !scanner.CollectFiles() ||
-        scanner.FileCount() != kFiles) {
+void RunScanner(Scanner& scanner, const std::string& mail) {
+    std::optional<quorvel::ChosenFolder> chosen = scanner.FindMailFolder(mail);
+    std::optional<quorvel::Batch> batch;
+    if (chosen) batch = scanner.CollectFiles(std::move(*chosen));
+    if (!batch || batch->Files().size() != kFiles) {
         throw std::runtime_error("the scanner did not find the batch");
     }
 }
@@ -106,13 +108,12 @@ int main(int argc, char** argv) {
         quorvel::StatfsFileSystemKind fileSystems;
         quorvel::LeaseLockTest lockTest(fileSystems);
         Scanner scanner(root, log, lockTest, clock);
-        scanner.SetMailPath(mail.string());
 
-        RunScanner(scanner);  // warm the caches for both
+        RunScanner(scanner, mail.string());  // warm the caches for both
         RunFind(mail.string());
         std::vector<double> scan, find;
         for (int round = 0; round < kRounds; ++round) {
-            scan.push_back(Milliseconds([&] { RunScanner(scanner); }));
+            scan.push_back(Milliseconds([&] { RunScanner(scanner, mail.string()); }));
             find.push_back(Milliseconds([&] { RunFind(mail.string()); }));
         }
         std::printf("%d recipient folders, %d files in the last; %d rounds, warm cache\n", kFolders,

@@ -22,6 +22,7 @@
 #include <unordered_map>
 
 #include "base/Error.h"
+#include "delivery/CycleResultText.h"
 #include "delivery/Scanner.h"
 #include "dropfolder/LeaseLockTest.h"
 #include "log/MailLog.h"
@@ -255,7 +256,7 @@ private:
             }
         }
         try {
-            return cycle.get();
+            return ReportOf(cycle.get()).Text;
         } catch (const Error& e) {
             Fail(std::string("cycle threw: ") + e.what());
             return "";

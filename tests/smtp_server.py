@@ -4,10 +4,9 @@ written to --port-file. --security starttls (STARTTLS first) or tls, with a cert
 --store DIR: message N gives N.eml (the DATA) and N.rec (records `key SP length LF bytes LF`); DIR/commands
 gets each command's verb, " tls" once encrypted. --fault: refuse / defer: 550 / 451 to the --refuse addresses;
 drop: closes once the data has arrived; stall: never answers EHLO; stall-data: stops reading the data;
-slow-final: answers the data after 5 s, never QUIT; hold-rcpt / hold-data: create DIR/held at the first RCPT
-or the data, wait for DIR/release (hold-rcpt then refuses the --refuse addresses); fail-first: 451 to the first two data; down-first: closes two connections;
-no-auth: offers no AUTH and takes mail without it; bare-auth: lists AUTH without a mechanism; echo-auth: a refused login repeats the login data in base64;
-refuse-data: 552 to the data; wrong-name: a certificate for other.example. DIR/helo gets the name of every EHLO or HELO.
+hold-rcpt / hold-data: create DIR/held at the first RCPT or the data, wait for DIR/release (hold-rcpt then
+refuses the --refuse addresses); echo-auth: a refused login repeats the login data in base64;
+wrong-name: a certificate for other.example.
 --oauth xoauth2 / both (with OAUTHBEARER): also an HTTPS token endpoint (see TokenEndpoint), port in DIR/token-port.
 """
 
@@ -77,7 +76,7 @@ def write_whole(path, data):
 
 class Handler:
     def __init__(self, args):
-        self.args, self.count, self.tries = args, 0, 0
+        self.args, self.count = args, 0
 
     async def stall(self, fault):
         if self.args.fault == fault:
@@ -94,9 +93,7 @@ class Handler:
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         await self.stall("stall")
         session.host_name = hostname
-        with open(os.path.join(self.args.store, "helo"), "a") as f:
-            f.write(hostname + "\n")
-        return [r for r in responses if self.args.fault != "no-auth" or not r[4:].startswith("AUTH")]
+        return responses
 
     async def handle_RCPT(self, server, session, envelope, address, options):
         if not envelope.rcpt_tos: await self.hold("hold-rcpt")
@@ -106,19 +103,11 @@ class Handler:
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
-    async def handle_QUIT(self, server, session, envelope):
-        await self.stall("slow-final")
-        return "221 Bye"
-
     async def handle_DATA(self, server, session, envelope):
         if self.args.fault == "drop":
             server.transport.abort()
             return "421 closing"
-        if self.args.fault == "slow-final": await asyncio.sleep(5)
         await self.hold("hold-data")
-        self.tries += 1
-        if self.args.fault == "fail-first" and self.tries <= 2: return "451 4.3.0 Try again later"
-        if self.args.fault == "refuse-data": return "552 5.3.4 Message too big for this server"
         self.count += 1
         fields, base = describe(envelope), os.path.join(self.args.store, str(self.count))
         write_whole(base + ".eml", envelope.content)
@@ -128,14 +117,10 @@ class Handler:
 
 class LoggedSMTP(SMTP):
     """Writes the verb of every command line (not the message data) to `transcript` as it arrives."""
-    transcript, in_data, drops = None, False, 0
+    transcript, in_data = None, False
 
     def connection_made(self, transport):
         super().connection_made(transport)
-        if LoggedSMTP.drops > 0:
-            LoggedSMTP.drops -= 1
-            transport.abort()
-            return
         read = self._reader.readuntil
         if not hasattr(read, "logged"):
             async def readuntil(*separator):  # the command loop reads with none, the data with b"\r\n"
@@ -230,16 +215,13 @@ async def serve(args):
         context.load_cert_chain(os.path.join(args.certs, "server.pem"), os.path.join(args.certs, "server.key"))
     os.makedirs(args.store, exist_ok=True)
     LoggedSMTP.transcript = os.path.join(args.store, "commands")
-    LoggedSMTP.drops = 2 if args.fault == "down-first" else 0
     if args.oauth != "none": serve_tokens(args, context)
     handler, starttls = (OAuthHandler if args.oauth != "none" else Handler)(args), args.security == "starttls"
     factory = lambda: LoggedSMTP(
         handler, hostname="127.0.0.1", decode_data=False,
         authenticator=authenticator(args.user, args.password, args.fault == "echo-auth"),
-        auth_required=args.fault != "no-auth", auth_require_tls=starttls, data_size_limit=args.size_limit,
-        tls_context=context if starttls else None, require_starttls=starttls,
-        auth_exclude_mechanism=(["LOGIN", "PLAIN"] if args.fault == "bare-auth" else [])
-        + (["OAUTHBEARER"] if args.oauth == "xoauth2" else []))
+        auth_require_tls=starttls, data_size_limit=args.size_limit, tls_context=context if starttls else None,
+        require_starttls=starttls, auth_exclude_mechanism=["OAUTHBEARER"] if args.oauth == "xoauth2" else [])
     server = await loop.create_server(factory, "127.0.0.1", args.port,
                                       ssl=context if args.security == "tls" else None)
     port = server.sockets[0].getsockname()[1]

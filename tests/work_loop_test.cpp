@@ -23,7 +23,7 @@ std::string ErrorEntry(const std::string& text) { return "1/109 " + text; }
 // One scripted scan cycle: the time it takes, its result, the status it leaves, and its fault: the
 // cycle ends in an error, or mail.log cannot take its result.
 enum Fault { kNone, kThrows, kLogFull };
-using Cycle = std::tuple<long, std::string, MailStatus, Fault>;
+using Cycle = std::tuple<long, CycleReport, MailStatus, Fault>;
 
 // The work loop on a clock that moves only when the test says so, around a scripted mail side; the
 // service manager and the event log ("type/id text") are recorded, the close prompt's answer kept.
@@ -98,9 +98,9 @@ protected:
     std::string ScanInterval() override { return interval; }
     long AnswerTimeout() override { return 3; }
     const CycleProgress& Progress() const override { return progress; }
-    std::string ProcessMail() override {
+    CycleReport ProcessMail() override {
         starts.push_back(now);
-        if (cycles.empty()) return "";
+        if (cycles.empty()) return {};
         const auto [duration, result, next, fault] = cycles.front();
         cycles.pop_front();
         now += duration;
@@ -139,7 +139,7 @@ protected:
 // The loop goes on while the question before a close is open, and a Yes stops the service with
 // status 0.
 TEST_F(WorkLoopTest, CyclesRunEveryCheckTicksUnlessPausedAndCloseAsksFirst) {
-    cycles = {{2500, "", {}, kNone}, {700, "", {}, kNone}};
+    cycles = {{2500, {}, {}, kNone}, {700, {}, {}, kNone}};
     RunFor(20300);  // one tick counted after the third cycle
     form.Service_Pause();
     RunFor(20000);
@@ -177,10 +177,14 @@ TEST_F(WorkLoopTest, ResultsGoToTheLogsAndChangesToTheStatusLine) {
     const MailStatus failed{"07.12.2026 10:00:02", failure, "", {}, "", ""};
     const MailStatus missing{failed.LastSendTime, failure, "", {}, "/m", ""};
     interval = "0";  // every tick
-    cycles = {{0, "", MailStatus{}, kThrows},  {0, "ok", kSent, kNone},
-              {0, failure, failed, kNone},     {0, "", missing, kNone},
-              {0, "", missing, kNone},         {0, deferred, failed, kNone},
-              {0, "timeout", failed, kLogFull}};
+    using enum JournalWeight;
+    cycles = {{0, {}, MailStatus{}, kThrows},
+              {0, {"ok"}, kSent, kNone},
+              {0, {failure, Error}, failed, kNone},
+              {0, {}, missing, kNone},
+              {0, {}, missing, kNone},
+              {0, {deferred, Information}, failed, kNone},
+              {0, {"timeout", Error}, failed, kLogFull}};
     RunFor(9300);
     form.Service_Pause();
     EXPECT_EQ(starts.size(), 9u) << "the tick goes on after an error";
@@ -215,7 +219,7 @@ TEST_F(WorkLoopTest, ResultsGoToTheLogsAndChangesToTheStatusLine) {
 TEST_F(WorkLoopTest, AFolderThatDoesNotAnswerIsReportedAndHoldsNoStop) {
     const auto since = std::chrono::system_clock::time_point(std::chrono::hours(493000));
     const std::string silent = "Каталог почты /m не отвечает с " + LocalTimestamp(since);
-    cycles = {{0, "ok", kSent, kNone}};
+    cycles = {{0, {"ok"}, kSent, kNone}};
     hold = true;
     RunFor(5300);
     progress.Enter(CyclePhase::MailFolder, "/m", since);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/CycleProgress.h"
+#include "delivery/CycleResultText.h"
 
 namespace quorvel {
 
@@ -43,8 +44,9 @@ public:
     // Seconds a folder may leave a call unanswered before it counts as not answering: [SMTP]
     // Timeout, or a default when it is missing or unusable.
     virtual long AnswerTimeout() = 0;
-    // One scan cycle: "" when there was nothing to do, "ok" after a send, otherwise a failure text.
-    virtual std::string ProcessMail() = 0;
+    // One scan cycle, as it is told: no text when there was nothing to do, "ok" after a send,
+    // otherwise a failure text; with its weight in the journal.
+    virtual CycleReport ProcessMail() = 0;
     // What the running cycle waits on; safe to read from another thread.
     virtual const CycleProgress& Progress() const = 0;
     // The state after the last cycle.

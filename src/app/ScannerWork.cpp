@@ -5,6 +5,7 @@
 #include "config/CheckSettings.h"
 #include "config/SecretRules.h"
 #include "config/StartupRules.h"
+#include "delivery/CycleResultText.h"
 
 namespace quorvel {
 
@@ -48,8 +49,8 @@ long ScannerWork::AnswerTimeout() {
     return WholeNumber(scanner_.Ini().ReadINI("Timeout", "SMTP"), 1, 86400).value_or(kDefault);
 }
 
-std::string ScannerWork::ProcessMail() {
-    std::string result = scanner_.ProcessMail();
+CycleReport ScannerWork::ProcessMail() {
+    CycleReport report = ReportOf(scanner_.ProcessMail());
     status_.MissingMailFolder = scanner_.MissingMailFolder();
     status_.ReplacedFolder = scanner_.ReplacedFolder();
     status_.LockedFolder = scanner_.HeldByLock();
@@ -57,11 +58,11 @@ std::string ScannerWork::ProcessMail() {
     for (const auto& [folder, until] : scanner_.Retries().Waiting()) {
         status_.Retries.push_back({folder, LocalTimestamp(until)});
     }
-    if (!result.empty()) {
+    if (!report.Text.empty()) {
         status_.LastSendTime = LocalTimestamp(clock_.Now());
-        status_.LastResult = result;
+        status_.LastResult = report.Text;
     }
-    return result;
+    return report;
 }
 
 int ScannerWork::TestSettings(std::ostream& out) {

@@ -27,7 +27,7 @@ public:
     std::string CheckSettings() override;
     std::string ScanInterval() override;
     long AnswerTimeout() override;
-    std::string ProcessMail() override;
+    CycleReport ProcessMail() override;
     const CycleProgress& Progress() const override { return scanner_.Progress(); }
     MailStatus Status() const override { return status_; }
     void WriteLog(std::string_view text) override;

@@ -5,7 +5,6 @@
 #include "app/TrappedError.h"
 #include "base/Error.h"
 #include "base/NumericText.h"
-#include "delivery/DeferredResult.h"
 #include "log/MailLog.h"
 
 namespace quorvel {
@@ -284,26 +283,25 @@ void frmService::RunCycle() {
     seenSteps_ = parts_.work.Progress().Steps();
     stillSeconds_ = 0;
     parts_.loop.RunAside([this] {
-        std::string result;
-        bool failed = false;
+        CycleReport report;
+        std::optional<std::string> error;
         try {
-            result = parts_.work.ProcessMail();
+            report = parts_.work.ProcessMail();
         } catch (...) {
-            result = TrappedErrorText();
-            failed = true;
+            error = TrappedErrorText();
         }
-        parts_.loop.Post([this, result, failed] { CycleEnded(result, failed); });
+        parts_.loop.Post([this, report, error] { CycleEnded(report, error); });
     });
 }
 
-void frmService::CycleEnded(const std::string& result, bool failed) {
+void frmService::CycleEnded(const CycleReport& report, const std::optional<std::string>& error) {
     cycleRunning_ = false;
     FolderAnswers();
     mail_ = parts_.work.Status();
-    if (failed) {
-        LogError(result);
+    if (error) {
+        LogError(*error);
     } else {
-        ReportResult(result);
+        ReportResult(report);
         ReportMailFolder(mail_.MissingMailFolder);
     }
     if (state_.StopFlag) {
@@ -382,17 +380,22 @@ void frmService::ReportMailFolder(const std::string& missing) {
 }
 
 // A failed send reaches the event log even when mail.log cannot take it.
-void frmService::ReportResult(const std::string& result) {
-    if (result.empty()) return;
+void frmService::ReportResult(const CycleReport& report) {
+    if (report.Text.empty()) return;
     try {
-        parts_.work.WriteLog(kResultPrefix + result);
+        parts_.work.WriteLog(kResultPrefix + report.Text);
     } catch (...) {
         LogError(TrappedErrorText());
     }
-    if (IsDeferredResult(result)) {
-        LogInformation(result);
-    } else if (result != "ok") {
-        LogError(result);
+    switch (report.Weight) {
+        case JournalWeight::None:
+            break;
+        case JournalWeight::Information:
+            LogInformation(report.Text);
+            break;
+        case JournalWeight::Error:
+            LogError(report.Text);
+            break;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -82,12 +83,12 @@ private:
     std::string CheckAll();
     std::string LoadCheckTicks();
     void RunCycle();
-    void CycleEnded(const std::string& result, bool failed);
+    void CycleEnded(const CycleReport& report, const std::optional<std::string>& error);
     void CheckOnReload();
     void WatchSend();
     void WatchFolder(const CycleProgress& progress);
     void FolderAnswers();
-    void ReportResult(const std::string& result);
+    void ReportResult(const CycleReport& report);
     void ReportMailFolder(const std::string& missing);
     void StopForBadSettings(const std::string& text);
     void ConfirmClose();

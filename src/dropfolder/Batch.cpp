@@ -4,8 +4,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cstring>
-
 #include "base/Error.h"
 
 namespace quorvel {
@@ -29,12 +27,6 @@ Batch::Batch(int fd, std::string name) : folder_(fd), name_(std::move(name)) {
         claim_ = Claim::Ours;
     else if (errno == EWOULDBLOCK)
         claim_ = Claim::Another;
-}
-
-void Batch::Release() {
-    if (claim_ == Claim::Ours) ::flock(Fd(), LOCK_UN);
-    claim_ = Claim::Unavailable;
-    leases_ = std::vector<ReadLease>(leases_.size());
 }
 
 std::optional<Batch> Batch::Open(int parentFd, const std::string& name) {
@@ -91,16 +83,18 @@ bool Batch::SameContent(std::size_t index, const FileIdentity& now) const {
     return DigestOfFile(fd, file.Listed.Size) == file.SentDigest;
 }
 
-std::string Batch::DeleteSent(std::size_t index, bool inUse) const {
+SentFileDeletion Batch::DeleteSent(std::size_t index, bool inUse) const {
+    using Kind = SentFileDeletion::Kind;
     const BatchFile& file = files_[index];
     std::optional<FileIdentity> now = Look(file.Name);
-    if (!now) return "";
+    if (!now) return {Kind::Deleted};
     const bool unchanged = file.Sent && *file.Sent == file.Listed && *now == *file.Sent;
-    if (!unchanged && !SameContent(index, *now)) return kChangedDuringSend;
-    if (inUse || leases_[index].Broken()) return kOpenedDuringSend;
+    if (!unchanged && !SameContent(index, *now)) return {Kind::ChangedDuringSend};
+    if (inUse || leases_[index].Broken()) return {Kind::OpenedDuringSend};
     // A read-only file is deleted all the same; a file already gone is no loss.
-    if (::unlinkat(Fd(), file.Name.c_str(), 0) != 0 && errno != ENOENT) return std::strerror(errno);
-    return "";
+    if (::unlinkat(Fd(), file.Name.c_str(), 0) != 0 && errno != ENOENT)
+        return {Kind::Failed, errno};
+    return {Kind::Deleted};
 }
 
 }  // namespace quorvel

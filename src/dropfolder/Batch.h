@@ -9,6 +9,7 @@
 #include "base/FileDescriptor.h"
 #include "dropfolder/FileIdentity.h"
 #include "dropfolder/ReadLease.h"
+#include "dropfolder/SentFileDeletion.h"
 
 namespace quorvel {
 
@@ -49,10 +50,9 @@ public:
 
     static constexpr std::size_t kMaxLeases = 256;
 
-    // True when another process holds the claim on this folder: it is sending it now.
+    // True when another process holds the claim on this folder: it is sending it now. The claim
+    // and the leases end with the batch.
     bool ClaimedByAnother() const { return claim_ == Claim::Another; }
-    // Gives up the claim and the leases; the files stay listed.
-    void Release();
 
     std::optional<FileIdentity> Look(const std::string& name) const { return LookAt(Fd(), name); }
     // Adds `name` with the identity it has now (a zero identity when it is gone), and watches it.
@@ -63,8 +63,8 @@ public:
     // Deletes the sent file at `index` when it is still the file that was sent, unchanged since its
     // streaming began (or changed only in its mode or times, its content still what was sent), and
     // nobody opened it for writing since its listing (`inUse`: the caller's lock test says someone
-    // holds it now). "" when it is deleted or already gone; otherwise why it stays.
-    std::string DeleteSent(std::size_t index, bool inUse) const;
+    // holds it now). Tells whether it is deleted or already gone, or why it stays.
+    SentFileDeletion DeleteSent(std::size_t index, bool inUse) const;
 
 private:
     enum class Claim { Ours, Another, Unavailable };
@@ -78,12 +78,5 @@ private:
     std::vector<BatchFile> files_;
     std::vector<ReadLease> leases_;
 };
-
-// Why a file stays after its send: it changed during the send, and goes out in a later cycle.
-inline constexpr const char* kChangedDuringSend = "changed during its send, to be sent again";
-// Why a file stays after its send: someone opened it for writing since it was listed, so it may
-// not be complete; it goes out whole once it is quiet.
-inline constexpr const char* kOpenedDuringSend =
-    "opened for writing during its send, to be sent again";
 
 }  // namespace quorvel

@@ -38,16 +38,10 @@ public:
         DropInData,
         Stall,
         StallInData,
-        SlowFinalReply,
         HoldAtRecipients,
         HoldAtData,
         DeferRecipients,
-        FailFirst,
-        DownFirst,
-        NoAuth,
-        BareAuth,
         EchoAuth,
-        RefuseData,
         WrongName
     };
 
@@ -64,7 +58,6 @@ public:
     std::string SmtpSection(int timeoutSeconds, const std::string& password = "secret") const;
     // The verb of every command line received so far, one a line, with " tls" once encrypted.
     std::string Commands() const { return ReadFile(dir_ / "store" / "commands"); }
-    std::string HeloNames() const { return ReadFile(dir_ / "store" / "helo"); }  // one a line
     // The token endpoint (oauth), its requests so far ("key=value ..." a line) and its mode (see
     // smtp_server.py).
     std::string TokenUrl() const {
