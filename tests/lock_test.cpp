@@ -52,12 +52,12 @@ TEST(LeaseLockTest, AFileHeldByAnotherIsLockedAndOneThatCannotBeSeenIsUnseen) {
     for (int how = 0; how < 4; ++how) {
         EXPECT_EQ(lockTest.Check(file), Verdict::Free) << how;
         FileDescriptor held = Hold(file, how);
-        EXPECT_TRUE(lockTest.IsLocked(file)) << how;
+        EXPECT_EQ(lockTest.Check(file), Verdict::Locked) << how;
     }
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0666), 0);
     fs::create_symlink(file, dir / "link");
-    EXPECT_TRUE(lockTest.IsLocked(dir / "fifo")) << "never waited on";
-    EXPECT_TRUE(lockTest.IsLocked(dir / "link")) << "never followed";
+    EXPECT_EQ(lockTest.Check(dir / "fifo"), Verdict::Locked) << "never waited on";
+    EXPECT_EQ(lockTest.Check(dir / "link"), Verdict::Locked) << "never followed";
     if (::geteuid() == 0) {
         fs::permissions(dir.Path(), fs::perms(0711));
         EXPECT_EQ(AsNobody(file), Verdict::Unseen);
