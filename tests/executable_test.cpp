@@ -1,22 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <set>
-#include <sstream>
 
 #include "support/ServerProcess.h"
 #include "support/SmtpServer.h"
 #include "support/SshfsMount.h"
 #include "support/TempDir.h"
 #include "systemd/JournalLog.h"
-#include "systemd/UnitFiles.h"
 
 namespace quorvel {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using namespace std::string_literals;
 using testing::ServerProcess;
 
 const std::string kStarted = "<6>Запущен сервис автоматической отправки почты\n";
@@ -33,32 +29,25 @@ protected:
     testing::TempDir dir;
     testing::SmtpServer smtp{testing::SmtpServer::Fault::None, {}, "none", 0, "xoauth2"};
     const fs::path exe = dir / "quorvel-server";
-    const std::string mail = (dir / "mail").string();
-    const std::string options = "[Main]\nMailFolder=" + mail +
+    const fs::path mail = dir / "mail";
+    const std::string options = "[Main]\nMailFolder=" + mail.string() +
                                 "\nMail=robot@example.com\nLostFolder=" + (dir / "lost").string() +
                                 "\nTimer=1\n" + smtp.SmtpSection(5) +
                                 "[alias]\nbuh=buh@example.com\n";
 };
 
 // With a start-up delay of 0 no settings check ever runs and systemd hears READY=1 at once; without
-// a terminal an interrupt is a stop. An unusable delay leaves the service running but never
-// announced as ready. Without a journal, entries go to standard error, and a reader that went away
-// must not end the service with SIGPIPE: without options.ini it writes its entries into the broken
-// pipe and stops with 78.
+// a terminal an interrupt is a stop. Without a journal, entries go to standard error, and a reader
+// that went away must not end the service with SIGPIPE: without options.ini it writes its entries
+// into the broken pipe and stops with 78.
 TEST_F(ExecutableTest, TheStartUpDelayDecidesReadinessAndABrokenPipeDoesNotEndTheService) {
-    ServerProcess ready(exe, {{}, {"TimerInterval=0"}, false});
+    ServerProcess ready(exe, {}, {"TimerInterval=0"});
     ASSERT_TRUE(ready.WaitForError(kStarted));
     ready.Signal(SIGINT);
     EXPECT_EQ(ready.Wait(), 0);
     EXPECT_EQ(ready.Notifications(),
               "READY=1\nSTATUS=Работает; отправок ещё не было\nSTATUS=Остановка\n");
     EXPECT_FALSE(fs::exists(dir / "mail.log"));
-    ServerProcess server(exe, {{}, {"TimerInterval=-5"}, false});
-    const std::string error = "<3>[22] invalid timer interval -5 ms: it must not be negative\n";
-    ASSERT_TRUE(server.WaitForError(error));
-    server.Signal(SIGTERM);
-    EXPECT_EQ(server.Wait(), 0);
-    EXPECT_EQ(server.Notifications() + server.Errors(), error);
     if (fs::exists(JournalLog::kJournalSocket)) GTEST_SKIP() << "entries go to the journal here";
     fs::remove(dir / "options.ini");
     const std::string script =
@@ -69,157 +58,58 @@ TEST_F(ExecutableTest, TheStartUpDelayDecidesReadinessAndABrokenPipeDoesNotEndTh
         << "243 is the end by SIGPIPE";
 }
 
-// `/t` checks every setting (status 78, the setting named), then logs in to the server (0, or 69
-// when it refuses or offers no login), with Auth=oauth2 after getting a token (XOAUTH2 where the
-// server offers no OAUTHBEARER); no secret or token ever shows, readable ones are warned of, and
+// `/t` checks the settings (status 78, the setting named), then logs in to the server (0, or 69
+// when it refuses), with Auth=oauth2 after getting a token; no secret or token ever shows, and
 // nothing is sent. Any other argument is refused.
 TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgumentsAreRefused) {
-    for (std::vector<std::string> arguments :
-         std::vector<std::vector<std::string>>{{"/I"}, {"/i", "extra"}, {"/u/i"}}) {
-        ServerProcess server(exe, {arguments, {}, false});
-        EXPECT_EQ(server.Wait(), 2) << arguments[0];
-        EXPECT_EQ(server.Output(), "Invalid Parameter\n");
-    }
-    const testing::SmtpServer tlsOnly(testing::SmtpServer::Fault::None, {},
-                                      "starttls");  // AUTH only after STARTTLS
-    struct Case {
-        std::string key, value;
-        int status;
-        std::string output;
-    };  // a line changed; a line the output must hold
+    ServerProcess invalid(exe, {"/i", "extra"});
+    EXPECT_EQ(invalid.Wait(), 2);
+    EXPECT_EQ(invalid.Output(), "Invalid Parameter\n");
     const std::string oauth =
         "\nAuth=oauth2\nClientId=quorvel-client\nClientSecret=client-secret\nCAFile=" +
         smtp.CAFile().string() + "\nTokenUrl=" + smtp.TokenUrl();
-    const std::vector<Case> cases = {
+    // A line of options.ini changed, the status, and a line the output must hold.
+    const std::vector<std::tuple<std::string, std::string, int, std::string>> cases = {
         {"", "", 0,
          "QuorvelServer: настройки в порядке\nQuorvelServer: вход на SMTP-сервер 127.0.0.1:" +
              std::to_string(smtp.Port()) + " выполнен\n"},
         {"Password", "wrong-7301", 69,
          "QuorvelServer: вход на SMTP-сервер не выполнен: [67] Login denied (535 5.7.8)\n"},
-        {"Port", std::to_string(tlsOnly.Port()), 69,
-         "QuorvelServer: вход на SMTP-сервер не выполнен: [67] No login offered: "
-         "the server lists no AUTH in its reply to EHLO, so nothing was sent; it offers STARTTLS: "
-         "try [SMTP] Security=starttls\n"},
         {"Password", "", 78, "QuorvelServer: Не задан пароль SMTP-сервера\n"},
-        {"Password", "secret\nAuth=kerberos", 78,
-         "QuorvelServer: [SMTP] Auth is not password or oauth2: \"kerberos\"\n"},
-        {"Password", "\nPasswordFile=pw.txt", 0,
-         "pw.txt ([SMTP] PasswordFile) can be read by any user (mode 0644)"},
         {"Password", oauth, 0,
-         "QuorvelServer: warning: " + (dir / "options.ini").string() +
-             " (holds [SMTP] ClientSecret) can be read by any user (mode 0644); make it readable "
-             "by its owner and group "
-             "only (chmod o-r)\nQuorvelServer: настройки в порядке\nQuorvelServer: access token "
-             "received from " +
-             smtp.TokenUrl() + " (client_credentials grant)\nQuorvelServer: вход на SMTP-сервер"},
-        {"User", "nobody" + oauth, 69,
-         "вход на SMTP-сервер не выполнен: [67] Login denied"},  // a fresh token is not fetched
-                                                                 // again
-        {"Port", "25a", 78,
-         "QuorvelServer: [SMTP] Port is not a whole number from 1 to 65535: \"25a\"\n"},
-        {"Timer", "5\x1b[2J", 78,
-         "QuorvelServer: Неверно задан интервал проверки: [Main] Timer = \"5_[2J\"\n"},
-        {"Mail", "robot", 78, "QuorvelServer: [Main] Mail: "},
-        {"buh", "anna@example.com; boss", 78, "QuorvelServer: [alias] buh: "},
-        {"MailFolder", mail + "/nowhere", 78,
-         "QuorvelServer: Не найден каталог почты " + mail + "/nowhere\n"},
-        {"LostFolder", (dir / "x/y").string(), 78,
-         "QuorvelServer: Не удаётся создать каталог неотправленной почты " +
-             (dir / "x/y").string() + "\n"},
-        {"LostFolder", mail, 78,
-         "QuorvelServer: Каталог неотправленной почты не может совпадать с каталогом почты"},
-        {"LostFolder", (dir / "open/lost").string(), 0,
-         "QuorvelServer: warning: " + (dir / "open").string() +
-             ", above [Main] "
-             "LostFolder, can be changed by others than root (owner " +
-             std::to_string(::getuid()) + ", mode 0777)"},
+         "QuorvelServer: access token received from " + smtp.TokenUrl() +
+             " (client_credentials grant)\nQuorvelServer: вход на SMTP-сервер"},
+        {"User", "nobody" + oauth, 69, "вход на SMTP-сервер не выполнен: [67] Login denied"},
     };
-    fs::create_directory(dir / "open");
-    fs::permissions(dir / "open", fs::perms::all);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.key + "=" + c.value);
+    for (const auto& [key, value, status, output] : cases) {
+        SCOPED_TRACE(key + "=" + value);
         std::string changed = options;
-        if (std::size_t at = changed.find("\n" + c.key + "=") + c.key.size() + 2; !c.key.empty()) {
-            changed.replace(at, changed.find_first_of("\r\n", at) - at, c.value);
-        }
+        if (std::size_t at = changed.find("\n" + key + "=") + key.size() + 2; !key.empty())
+            changed.replace(at, changed.find_first_of("\r\n", at) - at, value);
         testing::WriteFile(dir / "options.ini", changed);
-        fs::permissions(dir / "options.ini", fs::perms(0644));
-        testing::WriteFile(dir / "pw.txt", "secret\n");
-        ServerProcess server(exe, {{"/t"}, {}, false});
-        EXPECT_EQ(server.Wait(), c.status);
-        EXPECT_NE(server.Output().find(c.output), std::string::npos) << server.Output();
-        std::set<std::string> lines;  // each finding once
-        std::istringstream output(server.Output());
-        for (std::string line; std::getline(output, line);)
-            EXPECT_TRUE(lines.insert(line).second) << line;
-        for (const std::string& secret :
-             {smtp.Password(), "wrong-7301"s, "client-secret"s, "access-token"s}) {
+        ServerProcess server(exe, {"/t"});
+        EXPECT_EQ(server.Wait(), status);
+        EXPECT_NE(server.Output().find(output), std::string::npos) << server.Output();
+        for (const char* secret :
+             {smtp.Password().c_str(), "wrong-7301", "client-secret", "access-token"})
             EXPECT_EQ(server.Output().find(secret), std::string::npos) << secret;
-        }
     }
     EXPECT_TRUE(smtp.Messages().empty());
-    EXPECT_EQ(tlsOnly.Commands(), "EHLO\n");
     EXPECT_EQ(smtp.Logins(), "XOAUTH2 ok\nXOAUTH2 refused\n");
 }
 
-// /i and /u run in a mount namespace of their own with an empty tmpfs over the unit folder, so
-// the machine's own /etc is never touched. A run that cannot make one is skipped.
-TEST_F(ExecutableTest, InstallAndUninstallInAThrowawayUnitFolder) {
-    testing::WriteFile(
-        dir / "install.sh",
-        "mount -t tmpfs tmpfs /etc/systemd/system || exit 99\n"
-        "run() { \"$1\" $3 >\"$2/$4.out\" 2>\"$2/$4.err\"; echo $? >>\"$2/$4.out\"; }\n"
-        "run \"$1\" \"$2\" /i install; cp -a /etc/systemd/system \"$2/installed\"\n"
-        "run \"$1\" \"$2\" /u uninstall; cp -a /etc/systemd/system \"$2/uninstalled\"\n"
-        "run \"$1\" \"$2\" /u again\n"
-        "mount -o remount,ro /etc/systemd/system && run \"$1\" \"$2\" /i readonly\n");
-    const int status = std::system(("unshare -m sh " + (dir / "install.sh").string() + " " +
-                                    exe.string() + " " + dir.Path().string() + " 2>/dev/null")
-                                       .c_str());
-    if (!WIFEXITED(status) || WEXITSTATUS(status) == 99 || !fs::exists(dir / "install.out")) {
-        GTEST_SKIP() << "no private mount namespace here (not root?)";
-    }
-    auto result = [&](const std::string& step) { return testing::ReadFile(dir / (step + ".out")); };
-    const fs::path installed = dir / "installed", uninstalled = dir / "uninstalled";
-    EXPECT_EQ(result("install"), "QuorvelServer: установлено успешно.\n0\n");
-    EXPECT_EQ(testing::ReadFile(installed / "QuorvelServer.service"),
-              UnitFileText("Служба автоматической отправки почты", exe));
-    EXPECT_EQ(testing::ReadFile(installed / "QuorvelServer.service.d/parameters.conf"),
-              "[Service]\nEnvironment=\"TimerInterval=1000\"\n");
-    EXPECT_EQ(fs::read_symlink(installed / "multi-user.target.wants/QuorvelServer.service"),
-              "/etc/systemd/system/QuorvelServer.service");
-    EXPECT_EQ(result("uninstall"), "QuorvelServer: деинсталляция завершена\n0\n");
-    for (const char* gone : {"QuorvelServer.service", "QuorvelServer.service.d",
-                             "multi-user.target.wants/QuorvelServer.service"}) {
-        EXPECT_FALSE(fs::exists(fs::symlink_status(uninstalled / gone))) << gone;
-    }
-    EXPECT_EQ(result("again"), "QuorvelServer: ошибка деинсталляции\n1\n");
-    EXPECT_NE(testing::ReadFile(dir / "again.err").find("not installed"), std::string::npos);
-    EXPECT_EQ(result("readonly"), "QuorvelServer: ошибка при установке\n1\n");
-    EXPECT_NE(testing::ReadFile(dir / "readonly.err").find("Read-only file system"),
-              std::string::npos);
-}
-
 // The running service: options.ini holding a password that anyone may read is warned of at each
-// settings check; a mail folder that is missing is reported once and its return once; dropped
-// batches are sent or moved to the lost folder, and a second service with the same options.ini
-// refuses to start while `/t` still runs; SIGUSR2 changes nothing, SIGUSR1 pauses, SIGHUP
-// continues with a new settings check, and while running reloads: options.ini with an error is
-// reported and the service goes on. An interrupt asks on the terminal, and the loop goes on while
-// the question waits; No keeps the service, and Enter at the next question stops it.
+// settings check; dropped batches are sent or moved to the lost folder, and a second service with
+// the same options.ini refuses to start while `/t` still runs. SIGUSR2 changes nothing, SIGUSR1
+// pauses and SIGHUP continues; an interrupt asks on the terminal, the loop goes on while the
+// question waits, and Enter stops the service.
 TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) {
-    fs::remove(mail);
     for (const fs::path file : {"buh/a.txt", "buh/b.txt", "nobody/c.txt"})
-        testing::WriteFile(dir / "new" / file, file.stem().string());
+        testing::WriteFile(mail / file, file.stem().string());
     fs::permissions(dir / "options.ini", fs::perms(0644));
-    ServerProcess server(exe, {{}, {"TimerInterval=50"}, true});
-    ASSERT_TRUE(server.WaitForError("<3>Не найден каталог почты " + mail + "\n"));
-    fs::rename(dir / "new", mail);
+    ServerProcess server(exe, {}, {"TimerInterval=50"}, true);
 
-    const auto delivered = smtp.WaitForMessages(1);
-    ASSERT_EQ(delivered.size(), 1u);
-    EXPECT_EQ(delivered[0].Recipients,
-              (std::vector<std::string>{"buh@example.com", "robot@example.com"}));
+    ASSERT_EQ(smtp.WaitForMessages(1).size(), 1u);
     const std::string failure =
         "Не удалось отправить файлы на адрес: nobody(Error  22: invalid e-mail address \"nobody\")";
     ASSERT_TRUE(server.WaitForError(failure));
@@ -231,68 +121,38 @@ TEST_F(ExecutableTest, DroppedBatchesAreSentOrMovedAndTheTerminalDecidesAClose) 
                   "Отправка почты на: nobody", "Результат отправки: " + failure}));
     EXPECT_TRUE(fs::is_empty(dir / "mail/buh"));
     EXPECT_EQ(testing::ReadFile(dir / "lost/nobody/c.txt"), "c");
-    fs::create_hard_link(
-        exe, dir / "second");  // a second service beside the first: same options.ini, own outputs
-    ServerProcess second(dir / "second", {{}, {"TimerInterval=50"}, false});
+    fs::create_hard_link(exe, dir / "second");  // same options.ini, outputs of its own
+    ServerProcess second(dir / "second", {}, {"TimerInterval=50"});
     EXPECT_EQ(second.Wait(), 78);
     EXPECT_NE(second.Errors().find("<3>Сервис уже запущен с этими настройками (pid "),
               std::string::npos)
         << second.Errors();
-    EXPECT_EQ(ServerProcess(dir / "second", {{"/t"}, {}, false}).Wait(), 0)
-        << "the settings test runs beside the service";
+    EXPECT_EQ(ServerProcess(dir / "second", {"/t"}).Wait(), 0);
 
     server.Signal(SIGUSR2);
+    server.Signal(SIGUSR1);
+    ASSERT_TRUE(server.WaitForError("<3>Service paused\n"));
+    testing::WriteFile(dir / "mail/buh/d.txt", "d");
     server.Signal(SIGINT);
     ASSERT_TRUE(
         server.WaitForTerminal("Stop Service\nAre you sure you want to unload the service?...\nthe "
                                "service will be stopped\n[Y/n] "));
-    server.Signal(SIGUSR1);
-    ASSERT_TRUE(server.WaitForError("<3>Service paused\n"));
-    testing::WriteFile(dir / "mail/buh/d.txt", "d");
-    server.Type("n\n");
     server.Signal(SIGHUP);
-    EXPECT_EQ(smtp.WaitForMessages(2).size(), 2u);
-    const std::string reloaded =
-        "<3>Service reloaded: options.ini has errors, the service goes on as before\n<3>Не задан "
-        "e-mail\n";
-    testing::WriteFile(dir / "options.ini",
-                       std::regex_replace(options, std::regex("\nMail=[^\n]*"), ""));
-    server.Signal(SIGHUP);
-    ASSERT_TRUE(server.WaitForError(reloaded));
-    // The "n" may still be on its way, and an interrupt while the question is open is ignored:
-    // interrupt until the question is asked a second time.
-    for (int attempt = 0; server.Signal(SIGINT), !server.WaitForTerminal("[Y/n] ", 2, 400ms);
-         ++attempt)
-        ASSERT_LT(attempt, 50);
+    EXPECT_EQ(smtp.WaitForMessages(2).size(), 2u) << "the loop goes on while the question waits";
     server.Type("\n");
     EXPECT_EQ(server.Wait(), 0);
     const std::string readable =
         "<3>" + (dir / "options.ini").string() +
         " (holds [SMTP] Password) can be read by any user "
         "(mode 0644); make it readable by its owner and group only (chmod o-r)\n";
-    EXPECT_EQ(server.Errors(), kStarted + readable + "<3>Не найден каталог почты " + mail +
-                                   "\n<6>Каталог почты снова доступен: " + mail + "\n<3>" +
-                                   failure + "\n<3>Service paused\n<6>Service continued\n" +
-                                   readable + reloaded);
-    // The status line after each change, with the times taken out.
-    const std::string sent = "STATUS=Работает; последняя отправка T: ok\n",
-                      failed = "; последняя отправка T: " + failure + "\n";
-    EXPECT_EQ(
-        std::regex_replace(server.Notifications(),
-                           std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)"), "T"),
-        "READY=1\nSTATUS=Работает; отправок ещё не было\nSTATUS=Работает; отправок ещё не было; не "
-        "найден каталог почты " +
-            mail + "\n" + sent + "STATUS=Работает" + failed + "STATUS=Приостановлена" + failed +
-            "STATUS=Работает" + failed + "STATUS=Работает" + failed + sent +
-            "STATUS=Работает; последняя отправка T: ok; ошибки в options.ini: Не задан e-mail\n" +
-            "STOPPING=1\nSTATUS=Остановка\n");
+    EXPECT_EQ(server.Errors(), kStarted + readable + "<3>" + failure +
+                                   "\n<3>Service paused\n<6>Service continued\n" + readable);
 }
 
 // A stop during a send asks systemd for time and lets the send finish and its files go. A share
 // under the mail folder that does not answer (sshfs over an sftp-server the test stops) is named,
-// after [SMTP] Timeout, by one error entry and the status line, the watchdog is still fed, and a
-// stop ends the service at once: only the thread that waits on the share is left, until the share
-// answers. The share part is skipped where it cannot be mounted.
+// after [SMTP] Timeout, and a stop ends the service at once: only the thread that waits on the
+// share is left, until the share answers. The share part is skipped where it cannot be mounted.
 TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
     testing::SmtpServer holding(testing::SmtpServer::Fault::HoldAtData);
     testing::WriteFile(dir / "options.ini",
@@ -300,7 +160,7 @@ TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
                                           holding.SmtpSection(5) + "[alias]"));
     testing::WriteFile(dir / "mail/buh/a.txt", "a");
     {
-        ServerProcess server(exe, {{}, {"TimerInterval=50"}, false});
+        ServerProcess server(exe, {}, {"TimerInterval=50"});
         ASSERT_TRUE(holding.WaitUntilHeld());
         server.Signal(SIGTERM);
         holding.Release();
@@ -323,22 +183,17 @@ TEST_F(ExecutableTest, AStopWaitsForASendButNotForAShareThatStopsAnswering) {
     testing::WriteFile(dir / "options.ini",
                        std::regex_replace(options, std::regex("MailFolder=[^\n]*"),
                                           "MailFolder=" + (mount / "mail").string()));
-    ServerProcess server(exe, {{}, {"TimerInterval=50", "WATCHDOG_USEC=2000000"}, false});
+    ServerProcess server(exe, {}, {"TimerInterval=50"});
     testing::WriteFile(share / "mail/buh/b.txt", "b");
     ASSERT_EQ(smtp.WaitForMessages(1).size(), 1u) << "the share answers";
     shared.Pause();
-    ASSERT_TRUE(server.WaitForError(silent));
+    EXPECT_TRUE(server.WaitForError(silent));  // not ASSERT: the share must answer before the end
     const auto stopped = std::chrono::steady_clock::now();
     server.Signal(SIGTERM);
     EXPECT_TRUE(server.MainThreadEnded());
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
     shared.Resume();
     EXPECT_EQ(server.Wait(), 0);
-    const std::string notices = server.Notifications();
-    EXPECT_TRUE(
-        std::regex_search(notices, std::regex("(WATCHDOG=1\n){3}STATUS=[^\n]*; " +
-                                              silent.substr(3) + "[^\n]*\nSTATUS=Остановка\n")))
-        << "the watchdog fed while the share hangs, then the folder named: " << notices;
 }
 
 }  // namespace

@@ -1,12 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <asio/steady_timer.hpp>
 #include <regex>
 
-#include "app/SettingsTest.h"
-#include "config/CheckSettings.h"
-#include "config/StartupRules.h"
-#include "loop/AsioTimer.h"
 #include "support/TempDir.h"
 #include "systemd/JournalLog.h"
 #include "systemd/UnitFiles.h"
@@ -20,8 +15,9 @@ namespace fs = std::filesystem;
 // The unit starts after the network and is hardened to an exposure of 3.0 or less, as
 // `systemd-analyze security` rates it, without hiding any folder an administrator may use.
 TEST(UnitFilesTest, EscapedParametersAndAHardenedUnitThatWaitsForTheNetwork) {
-    const std::string dropIn = WithEnvironmentSetting("", "TimerInterval", "300");
-    EXPECT_EQ(WithEnvironmentSetting(dropIn + "Environment=\"Other=x\"\n", "TimerInterval", "1000"),
+    EXPECT_EQ(WithEnvironmentSetting("[Service]\nEnvironment=\"TimerInterval=300\"\n"
+                                     "Environment=\"Other=x\"\n",
+                                     "TimerInterval", "1000"),
               "[Service]\nEnvironment=\"Other=x\"\nEnvironment=\"TimerInterval=1000\"\n");
     EXPECT_EQ(WithEnvironmentSetting("", "K", "50% \"q\""),
               "[Service]\nEnvironment=\"K=50%% \\\"q\\\"\"\n");
@@ -34,8 +30,6 @@ TEST(UnitFilesTest, EscapedParametersAndAHardenedUnitThatWaitsForTheNetwork) {
                         "network-online.target\n"
                         "After=network-online.target\n"),
               std::string::npos);
-    EXPECT_NE(unit.find("\nUMask=0027\n"), std::string::npos);
-    EXPECT_NE(unit.find("\nWatchdogSec=30\n"), std::string::npos);
     for (const char* hiding : {"ProtectHome", "PrivateTmp", "InaccessiblePaths", "ReadOnlyPaths",
                                "TemporaryFileSystem", "ProtectSystem=strict", "PrivateNetwork"}) {
         EXPECT_EQ(unit.find(hiding), std::string::npos) << hiding;
@@ -54,22 +48,7 @@ TEST(UnitFilesTest, EscapedParametersAndAHardenedUnitThatWaitsForTheNetwork) {
     EXPECT_LE(std::stod(level[1]), 3.0) << report;
 }
 
-// The README's sample options.ini is the example that is installed, and the settings check
-// accepts it as it stands.
-TEST(InstallTest, TheReadmeSampleIsTheInstalledExampleAndPassesTheSettingsCheck) {
-    const std::string readme = testing::ReadFile(QUORVEL_TESTS_DIR "/../README.md");
-    const std::size_t start = readme.find("```ini\n") + 7;
-    const std::string sample = readme.substr(start, readme.find("```\n", start) - start);
-    EXPECT_EQ(sample, testing::ReadFile(QUORVEL_TESTS_DIR "/../options.ini.example"));
-    testing::TempDir dir;
-    testing::WriteFile(dir / "options.ini", sample);
-    clsINI Ini;
-    EXPECT_EQ(CheckSettings(dir.Path(), Ini, MailLog(dir.Path(), SystemClock())), "");
-    EXPECT_EQ(CheckStartupRules(Ini, dir.Path()), "");
-    EXPECT_EQ(ValueFindings(Ini, dir.Path()), std::vector<std::string>{});
-}
-
-// `make package` builds a .deb: the executable (stripped, hardened, its version the package's) and
+// `make package` builds a .deb: the executable (stripped, hardened) and
 // the example, readable by root and its group only, under /opt/quorvel; lintian finds nothing but
 // files in /opt. With systemd running: installed, it starts nothing; an upgrade writes the unit
 // again, keeping the service disabled, its TimerInterval and an administrator's drop-in, and
@@ -79,26 +58,13 @@ TEST(InstallTest, ThePackageHoldsTheServiceAndItsScriptsTouchOnlyItsOwnFiles) {
     testing::TempDir dir;
     const std::string deb = dir.Path().string() + "/*.deb", out = " >" + (dir / "files").string();
     ASSERT_EQ(std::system(("cd " QUORVEL_BUILD_DIR " && cpack -G DEB -B " + dir.Path().string() +
-                           " >/dev/null 2>&1 && (dpkg-deb -c " + deb + " && dpkg-deb -f " + deb +
-                           " Version Depends && " QUORVEL_SERVER_EXE " --version)" + out)
+                           " >/dev/null 2>&1 && dpkg-deb -c " + deb + out)
                               .c_str()),
               0);
     const std::string files = testing::ReadFile(dir / "files");
-    EXPECT_TRUE(std::regex_search(
-        files, std::regex(R"(-rwxr-xr-x root/root .* \./opt/quorvel/quorvel-server\n)")))
-        << files;
-    EXPECT_TRUE(std::regex_search(
-        files, std::regex(R"(-rw-r----- root/root .* \./opt/quorvel/options\.ini\.example\n)")))
-        << files;
-    std::smatch version;  // the changelog's newest entry is the package's version
-    ASSERT_TRUE(std::regex_search(
-        files, version, std::regex(R"(\nVersion: ([0-9.]+-1)\nDepends: [^\n]*libcurl4[^\n]*\n)")))
-        << files;
-    EXPECT_TRUE(files.ends_with("\nquorvel-server " +
-                                version[1].str().substr(0, version[1].length() - 2) + "\n"))
-        << files;
-    EXPECT_TRUE(testing::ReadFile(QUORVEL_TESTS_DIR "/../packaging/changelog")
-                    .starts_with("quorvel-server (" + version[1].str() + ")"));
+    for (const char* entry : {R"(-rwxr-xr-x root/root .* \./opt/quorvel/quorvel-server\n)",
+                              R"(-rw-r----- root/root .* \./opt/quorvel/options\.ini\.example\n)"})
+        EXPECT_TRUE(std::regex_search(files, std::regex(entry))) << files;
     if (QUORVEL_HARDENED_BUILD && std::system("command -v lintian >/dev/null") == 0) {
         EXPECT_EQ(
             std::system(("lintian --fail-on error,warning --suppress-tags dir-or-file-in-opt " +
@@ -110,9 +76,8 @@ TEST(InstallTest, ThePackageHoldsTheServiceAndItsScriptsTouchOnlyItsOwnFiles) {
     const int status = std::system(("unshare -m sh " QUORVEL_TESTS_DIR "/package_life_cycle.sh " +
                                     deb + " " + dir.Path().string() + " 2>/dev/null")
                                        .c_str());
-    if (!WIFEXITED(status) || WEXITSTATUS(status) == 99 || !fs::exists(dir / "purged-empty")) {
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 99 || !fs::exists(dir / "purged-empty"))
         GTEST_SKIP() << "no private mount namespace or no dpkg here (not root?)";
-    }
     EXPECT_FALSE(fs::exists(dir / "failures")) << testing::ReadFile(dir / "dpkg.out");
     const std::string opt = "/opt/quorvel", unit = "/etc/systemd/system/QuorvelServer.service",
                       rotate = "/etc/logrotate.d/quorvel-server\n";
@@ -147,27 +112,6 @@ TEST(JournalLogTest, EntriesEndTheirLinesInLfAndAStandardErrorEntryPrefixesEvery
     EXPECT_EQ(JournalLog::StderrEntry(EventType::Error,
                                       "Не задан e-mail\r\nНе задан порт SMTP-сервера\r\n"),
               "<3>Не задан e-mail\n<3>Не задан порт SMTP-сервера\n");
-}
-
-// The production timer on a real io_context, against two plain steady_timers armed just after it:
-// the loop hands out expiries in time order, so the counts show when it fired, without any
-// assertion on how fast the machine is.
-TEST(AsioTimerTest, FiresOncePerIntervalOnARealLoop) {
-    asio::io_context io;
-    int fired = 0;
-    AsioTimer timer(io, [&] { ++fired; });
-    timer.Interval(200);
-    timer.Enabled(true);
-    std::vector<int> seen;
-    asio::steady_timer early(io, std::chrono::milliseconds(300)),
-        late(io, std::chrono::milliseconds(500));  // between firings
-    early.async_wait([&](const std::error_code&) { seen.push_back(fired); });
-    late.async_wait([&](const std::error_code&) {
-        seen.push_back(fired);
-        timer.Enabled(false);
-    });
-    io.run();
-    EXPECT_EQ(seen, (std::vector<int>{1, 2}));
 }
 
 }  // namespace

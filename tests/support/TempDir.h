@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -69,19 +68,5 @@ inline bool SameFileSystem(const std::filesystem::path& a, const std::filesystem
     return ::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0 ||
            first.st_dev == second.st_dev;
 }
-
-// Switches LC_ALL to `name` for the scope; Active() is false when the machine lacks the locale.
-class ScopedLocale {
-public:
-    explicit ScopedLocale(const char* name)
-        : previous_(std::setlocale(LC_ALL, nullptr)),
-          active_(std::setlocale(LC_ALL, name) != nullptr) {}
-    ~ScopedLocale() { std::setlocale(LC_ALL, previous_.c_str()); }
-    bool Active() const { return active_; }
-
-private:
-    std::string previous_;
-    bool active_;
-};
 
 }  // namespace quorvel::testing
