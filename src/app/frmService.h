@@ -46,8 +46,6 @@ public:
 
     explicit frmService(FormParts parts);
 
-    const FormState& State() const { return state_; }
-
     // The load handler: "/i" installs, "/u" uninstalls, "/t" tests the settings and the server
     // login, "" prepares the work loop and reports the service as started; anything else is
     // refused.

@@ -15,9 +15,6 @@ public:
 
     virtual ~LockTest() = default;
     virtual Verdict Check(const std::filesystem::path&) const = 0;
-    bool IsLocked(const std::filesystem::path& path) const {
-        return Check(path) == Verdict::Locked;
-    }
 };
 
 }  // namespace quorvel
