@@ -80,6 +80,14 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
          "QuorvelServer: access token received from " + smtp.TokenUrl() +
              " (client_credentials grant)\nQuorvelServer: вход на SMTP-сервер"},
         {"User", "nobody" + oauth, 69, "вход на SMTP-сервер не выполнен: [67] Login denied"},
+        {"Port", "25a", 78, "QuorvelServer: [SMTP] Port is not a whole number from 1 to 65535: "},
+        {"Mail", "robot", 78, "QuorvelServer: [Main] Mail: "},
+        {"buh", "anna@example.com; boss", 78, "QuorvelServer: [alias] buh: "},
+        {"MailFolder", mail.string() + "/nowhere", 78,
+         "QuorvelServer: Не найден каталог почты " + mail.string() + "/nowhere\n"},
+        {"LostFolder", (dir / "x/y").string(), 78,
+         "QuorvelServer: Не удаётся создать каталог неотправленной почты " +
+             (dir / "x/y").string()},
     };
     for (const auto& [key, value, status, output] : cases) {
         SCOPED_TRACE(key + "=" + value);

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "config/CheckSettings.h"
+#include "config/FolderRules.h"
 #include "config/GetAddress.h"
+#include "config/SecretRules.h"
+#include "config/StartupRules.h"
 #include "config/clsINI.h"
 #include "log/MailLog.h"
 #include "support/FixedClock.h"
@@ -103,6 +106,65 @@ TEST_F(SettingsTest, CheckSettingsNamesEveryMissingKey) {
                                     dir / "options.ini");
     EXPECT_EQ(CheckSettings(dir.Path(), ini, log), "");
     EXPECT_EQ(testing::ReadFile(mailLog), kStamp + missing + "\r\n" + kStamp + "\r\n");
+}
+
+// Each start-up rule names the key and the value it refuses, one line each; values in their
+// bounds pass. Relative files are relative to the folder of options.ini.
+TEST_F(SettingsTest, StartupRulesNameWhatTheyRefuse) {
+    const std::string retryFor = "Неверно задано время повторных попыток: [SMTP] RetryFor = \"",
+                      delay = "Неверно задан интервал повторных попыток: [SMTP] RetryDelay = \"",
+                      notHelo = "[SMTP] Helo is not a domain or an address literal: \"";
+    const auto gone = [&](const std::string& key, const std::string& name) {
+        return "[SMTP] " + key + " cannot be read: \"" + name + "\" (" + (dir / name).string() +
+               ": No such file or directory)\r\n";
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {"Security=TLS\nRetryFor=604800\nRetryDelay=1\nHelo=mx-1.example.com\n[Main]\n"
+         "QuietSeconds=3600",
+         ""},
+        {"Security= none \nRetryFor=0\nRetryDelay=86400\nHelo=[IPv6:::1]", ""},
+        {"Helo=mail_1.example.com", notHelo + "mail_1.example.com\"\r\n"},
+        {"Helo=a.-b", notHelo + "a.-b\"\r\n"},
+        {"Security=ssl", "[SMTP] Security is not none, starttls or tls: \"ssl\"\r\n"},
+        {"CAFile=options.ini", "[SMTP] CAFile holds no certificate: \"options.ini\" (" +
+                                   (dir / "options.ini").string() + ")\r\n"},
+        {"CAFile=gone.pem", gone("CAFile", "gone.pem")},
+        {"RetryFor=604801", retryFor + "604801\" (0..604800)\r\n"},
+        {"RetryDelay=0\nRetryFor=-1",
+         retryFor + "-1\" (0..604800)\r\n" + delay + "0\" (1..86400)\r\n"},
+        {"RetryDelay=1.5", delay + "1.5\" (1..86400)\r\n"},
+        {"Auth=kerberos", "[SMTP] Auth is not password or oauth2: \"kerberos\"\r\n"},
+        {"Auth= OAuth2 \nClientId=c\nTokenUrl=HTTPS://x/t\nClientSecretFile=options.ini", ""},
+        {"Auth=oauth2\nTokenUrl=http://x/t",
+         "[SMTP] TokenUrl = \"http://x/t\": not an https address\r\n[SMTP] ClientId = \"\": "
+         "Auth=oauth2 needs the client ID\r\n"},
+        {"Auth=oauth2\nClientId=c",
+         "[SMTP] TokenUrl = \"\": Auth=oauth2 needs the token endpoint of the provider\r\n"},
+        {"Password=p\nPasswordFile=options.ini\nRefreshTokenFile=gone.txt",
+         "[SMTP] Password and PasswordFile are both given; keep one\r\n" +
+             gone("RefreshTokenFile", "gone.txt")},
+        {"[Main]\nQuietSeconds=3601",
+         "Неверно задано время покоя файла: [Main] QuietSeconds = \"3601\" (0..3600)\r\n"},
+        {"[Main]\nMailFolder=m/\nLostFolder=m/lost",
+         "Каталог неотправленной почты не может совпадать с каталогом почты или лежать с ним один "
+         "в другом: [Main] MailFolder = \"" +
+             (dir / "m").string() + "\", [Main] LostFolder = \"" + (dir / "m/lost").string() +
+             "\"\r\n"}};
+    for (const auto& [smtp, error] : cases) {
+        Lookup("[SMTP]\n" + smtp + "\n", "", "");
+        EXPECT_EQ(CheckStartupRules(ini, dir.Path()), error) << smtp;
+    }
+    // Warnings only: a secret anyone may read, a folder above the mail folder others may change.
+    std::filesystem::create_directories(dir / "open/mail");
+    std::filesystem::permissions(dir / "open", std::filesystem::perms::all);
+    std::filesystem::permissions(dir / "options.ini", std::filesystem::perms(0644));
+    Lookup("[Main]\nMailFolder=open/mail\n[SMTP]\nPassword=p\n", "", "");
+    EXPECT_EQ(ReadableSecretWarnings(ini, dir.Path()).size(), 1u);
+    const std::string open = "warning: " + (dir / "open").string() + ", above [Main] MailFolder";
+    const std::vector<std::string> exposed = ExposedFolderWarnings(ini);
+    EXPECT_EQ(std::count_if(exposed.begin(), exposed.end(),
+                            [&](const std::string& w) { return w.starts_with(open); }),
+              1);
 }
 
 }  // namespace

@@ -13,7 +13,8 @@ namespace {
 // replaced (U+FFFD, or '?' in CP1251), and a cut never splits a character.
 TEST(TextCodec, ConvertsBothWaysReplacesWhatDoesNotConvertAndCutsWholeCharacters) {
     const TextCodec cp1251("CP1251"), utf8("UTF-8");
-    const std::string russian = "Не задан e-mail", inCp1251 = "\xCD\xE5 \xE7\xE0\xE4\xE0\xED e-mail";
+    const std::string russian = "Не задан e-mail",
+                      inCp1251 = "\xCD\xE5 \xE7\xE0\xE4\xE0\xED e-mail";
     EXPECT_EQ(cp1251.FromUtf8(russian), inCp1251);
     EXPECT_EQ(cp1251.ToUtf8(inCp1251), russian);
     EXPECT_EQ(cp1251.ToUtf8("a\x98z") + utf8.ToUtf8("a\xD0z"), "a\xEF\xBF\xBDza\xEF\xBF\xBDz");
@@ -24,10 +25,18 @@ TEST(TextCodec, ConvertsBothWaysReplacesWhatDoesNotConvertAndCutsWholeCharacters
 }
 // [Main] Timer and the other numbers: blanks around the number allowed, halves round to even.
 TEST(NumericText, ConvertsLikeTheRuntimeAndRefusesWhatIsNotA16BitNumber) {
-    for (const auto& [text, value] : std::vector<std::pair<const char*, std::string>>{
-             {"  1000 ", "1000"}, {"+7", "7"},          {"2.5", "2"},         {"3.5", "4"},
-             {"-2.5", "-2"},      {"-32768", "-32768"}, {"", "EINVAL"},       {"12abc", "EINVAL"},
-             {"1 2", "EINVAL"},   {"32768", "ERANGE"},  {"32767.5", "ERANGE"}}) {
+    for (const auto& [text, value] :
+         std::vector<std::pair<const char*, std::string>>{{"  1000 ", "1000"},
+                                                          {"+7", "7"},
+                                                          {"2.5", "2"},
+                                                          {"3.5", "4"},
+                                                          {"-2.5", "-2"},
+                                                          {"-32768", "-32768"},
+                                                          {"", "EINVAL"},
+                                                          {"12abc", "EINVAL"},
+                                                          {"1 2", "EINVAL"},
+                                                          {"32768", "ERANGE"},
+                                                          {"32767.5", "ERANGE"}}) {
         std::string got;
         try {
             got = std::to_string(ToInteger16(text));
