@@ -98,8 +98,9 @@ TEST_F(ExecutableTest, TheSettingsTestChecksEverySettingThenTheLoginAndOtherArgu
         ServerProcess server(exe, {"/t"});
         EXPECT_EQ(server.Wait(), status);
         EXPECT_NE(server.Output().find(output), std::string::npos) << server.Output();
-        for (const char* secret :
-             {smtp.Password().c_str(), "wrong-7301", "client-secret", "access-token"})
+        for (const std::string& secret :
+             {smtp.Password(), std::string("wrong-7301"), std::string("client-secret"),
+              std::string("access-token")})
             EXPECT_EQ(server.Output().find(secret), std::string::npos) << secret;
     }
     EXPECT_TRUE(smtp.Messages().empty());
