@@ -382,8 +382,9 @@ TEST_F(ScanCycleTest, ASentFileThatCannotBeDeletedIsMailedOnce) {
               "not permitted");
     EXPECT_EQ(weight_, JournalWeight::Error) << "a file stays that should have gone";
     EXPECT_EQ(Cycle(), "");
+    WriteFile(app_ / "undeletable.state", "damaged\tline\n" + ReadFile(app_ / "undeletable.state"));
     Scanner restarted{app_.Path(), log_, lockTest_, clock_};
-    EXPECT_EQ(Cycle(&restarted), "") << "remembered across a restart";
+    EXPECT_EQ(Cycle(&restarted), "") << "remembered across a restart, past a damaged line";
     ASSERT_TRUE(SetImmutable(Mail() / "buh/a.txt", false));
     WriteFile(Mail() / "buh/a.txt", "changed");
     EXPECT_EQ(Cycle(), "ok");
@@ -526,6 +527,8 @@ TEST_F(ScanCycleTest, OAuthTokensAreReusedRenewedAndRotatedAndNeverShown) {
     server.SetTokenMode("rotate");
     configure("ClientSecretFile=client.txt\r\nRefreshTokenFile=credential:refresh\r\n");
     EXPECT_EQ(cycle(nullptr, 0), "ok");
+    EXPECT_EQ(fs::status(app_ / "oauth-refresh-token").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
     Scanner restarted{app_.Path(), log_, lockTest_, clock_};
     EXPECT_EQ(cycle(&restarted, 0), "ok") << "the endpoint takes only the rotated refresh token";
     server.SetTokenMode("invalid_grant");

@@ -159,6 +159,9 @@ TEST_F(SendMailTest, AStalledServerEndsTheSendWithinItsTimeout) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4500));
         EXPECT_TRUE(server.Messages().empty());
     }
+    SmtpServer slow(SmtpServer::Fault::SlowFinalReply);
+    Configure(slow);
+    EXPECT_EQ(Send("b@example.com", {"big.bin"}), "ok") << "a delivered message is not lost";
 }
 
 }  // namespace

@@ -6,7 +6,8 @@ gets each command's verb, " tls" once encrypted. --fault: refuse / defer: 550 / 
 drop: closes once the data has arrived; stall: never answers EHLO; stall-data: stops reading the data;
 hold-rcpt / hold-data: create DIR/held at the first RCPT or the data, wait for DIR/release (hold-rcpt then
 refuses the --refuse addresses); echo-auth: a refused login repeats the login data in base64;
-no-auth: offers no AUTH and takes mail without it; refuse-data: 552 to the data; wrong-name: a certificate
+no-auth: offers no AUTH and takes mail without it; refuse-data: 552 to the data; slow-final: answers
+the data after 5 s; wrong-name: a certificate
 for other.example. DIR/helo gets the name of every EHLO or HELO.
 --oauth xoauth2 / both (with OAUTHBEARER): also an HTTPS token endpoint (see TokenEndpoint), port in DIR/token-port.
 """
@@ -117,6 +118,7 @@ class Handler:
         write_whole(base + ".eml", envelope.content)
         write_whole(base + ".rec", b"".join(record(k, v) for k, v in fields))
         if self.args.print_messages: print_message(self.count, fields)
+        if self.args.fault == "slow-final": await asyncio.sleep(5)
         return "250 Message accepted"
 
 class LoggedSMTP(SMTP):

@@ -70,9 +70,9 @@ std::string ReceivedMessage::Header(std::string_view name) const {
 
 SmtpServer::SmtpServer(Fault fault, const std::vector<std::string>& refused,
                        const std::string& security, long sizeLimit, const std::string& oauth) {
-    const char* faults[] = {"none",       "refuse",    "drop",        "stall",
-                            "stall-data", "hold-rcpt", "hold-data",   "defer",
-                            "echo-auth",  "no-auth",   "refuse-data", "wrong-name"};
+    const char* faults[] = {"none",        "refuse",     "drop",      "stall",     "stall-data",
+                            "hold-rcpt",   "hold-data",  "defer",     "echo-auth", "no-auth",
+                            "refuse-data", "slow-final", "wrong-name"};
     const std::string portFile = (dir_ / "port").string();
     std::vector<std::string> args = {
         "/usr/bin/python3", std::string(QUORVEL_TESTS_DIR) + "/smtp_server.py",

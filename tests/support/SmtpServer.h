@@ -44,6 +44,7 @@ public:
         EchoAuth,
         NoAuth,
         RefuseData,
+        SlowFinalReply,
         WrongName
     };
 
