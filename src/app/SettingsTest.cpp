@@ -49,12 +49,6 @@ void AddAddressFinding(std::vector<std::string>& findings, const std::string& ke
     }
 }
 
-// A folder, or a link to one.
-bool IsFolder(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_directory(path, ec);
-}
-
 // A folder that is missing can be created when the folder above it exists and takes new entries.
 bool Creatable(const std::string& folder) {
     if (IsFolder(folder)) return true;

@@ -15,4 +15,9 @@ std::string MailFolderSetting(const clsINI& Ini) { return FolderSetting(Ini, "Ma
 
 std::string LostFolderSetting(const clsINI& Ini) { return FolderSetting(Ini, "LostFolder"); }
 
+bool IsFolder(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec);
+}
+
 }  // namespace quorvel

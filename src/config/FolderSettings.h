@@ -16,4 +16,7 @@ std::string LostFolderSetting(const clsINI& Ini);
 // Either of the two by its key, "MailFolder" or "LostFolder".
 std::string FolderSetting(const clsINI& Ini, const char* key);
 
+// A folder, or a link to one.
+bool IsFolder(const std::string& path);
+
 }  // namespace quorvel

@@ -5,7 +5,6 @@
 // descriptors of the recipient folder and of the lost folder, never by a path resolved again.
 // Names from the file system go into mail.log and the journal with their control characters
 // replaced, so that a name cannot forge a line of either.
-#include <sys/stat.h>
 
 #include "base/Error.h"
 #include "base/Utf8Text.h"
@@ -18,11 +17,6 @@
 namespace quorvel {
 
 namespace {
-
-bool IsFolder(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
 
 // How a sent file that stays is noted in the cycle's result (one deleted is not noted).
 FileNote::Kind NoteKind(SentFileDeletion::Kind kind) {
